@@ -1,0 +1,136 @@
+// DaemonThread: the one thread that talks to the VM. It makes the program's directory
+// current, has StartJavaVM create the VM on this thread and runs the daemon's main.
+#include "javahost/daemon.h"
+
+#include <windows.h>
+#include <direct.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "javahost/vm_launch.h"
+#include "launcher/cmdline.h"
+#include "launcher/log.h"
+
+// Written once by the worker thread; read by nobody else.
+static char g_workingDirectory[kWorkingDirectoryBytes];
+
+enum {
+    kFullPathBytes = 260,  // the program's full path, terminator included
+    kMessageBytes = 2048,  // the working-directory line
+};
+
+static const char kDaemonClassName[] = "com.quenlor.vek.daemon.Daemon";
+static const char kStringClassName[] = "java/lang/String";
+static const char kMainName[] = "main";
+static const char kMainSignature[] = "([Ljava/lang/String;)V";
+
+const char* GetWorkingDirectory() {
+    return g_workingDirectory;
+}
+
+// The program's directory without its trailing separator; a program in the root of
+// a drive gives the bare drive ("C:"). When the program's path cannot be resolved
+// within the buffers, the current directory is kept and named instead.
+static void FindWorkingDirectory(const ArgumentTable* table) {
+    const char* program = table->count > 0 ? table->arguments[0] : ".";
+    char fullPath[kFullPathBytes];
+    if (_fullpath(fullPath, program, sizeof fullPath) != nullptr &&
+        DirectoryPart(fullPath, g_workingDirectory, sizeof g_workingDirectory)) {
+        return;
+    }
+    if (_getcwd(g_workingDirectory, sizeof g_workingDirectory) == nullptr) {
+        snprintf(g_workingDirectory, sizeof g_workingDirectory, ".");
+    }
+}
+
+// A bare drive names that drive's current directory, not its root: change to the
+// root itself, so that the program's relative paths resolve beside it.
+static void EnterWorkingDirectory() {
+    char target[kWorkingDirectoryBytes + 1];
+    size_t length = strlen(g_workingDirectory);
+    bool bareDrive = length == 2 && g_workingDirectory[1] == ':';
+    snprintf(target, sizeof target, "%s%s", g_workingDirectory, bareDrive ? "\\" : "");
+    (void)_chdir(target);
+}
+
+// CallStaticVoidMethod in its variadic form, carried out through the V entry.
+static void CallStaticVoidMethodForward(JNIEnv* env, jclass cls, jmethodID method, ...) {
+    va_list args;
+    va_start(args, method);
+    (*env)->CallStaticVoidMethodV(env, cls, method, args);
+    va_end(args);
+}
+
+static unsigned RunDaemonMain(const VmSession* session) {
+    JNIEnv* env = session->env;
+    jclass stringClass = (*env)->FindClass(env, kStringClassName);
+    if (stringClass == nullptr) {
+        LogText("Could not find class java.lang.String in Java 1.1 library ");
+        LogLine(session->libraryPath);
+        return kDaemonNoStringClass;
+    }
+
+    // The internal form of the class name, in a buffer that cannot fail to exist.
+    char internalName[sizeof kDaemonClassName];
+    memcpy(internalName, kDaemonClassName, sizeof kDaemonClassName);
+    for (char* c = internalName; *c != '\0'; ++c) {
+        if (*c == '.') {
+            *c = '/';
+        }
+    }
+    jclass daemonClass = (*env)->FindClass(env, internalName);
+    if (daemonClass == nullptr) {
+        LogText("Could not find class ");
+        LogLine(kDaemonClassName);
+        (*env)->ExceptionDescribe(env);
+        return kDaemonNoDaemonClass;
+    }
+
+    jmethodID mainMethod = (*env)->GetStaticMethodID(env, daemonClass, kMainName, kMainSignature);
+    if (mainMethod == nullptr) {
+        LogText("Class ");
+        LogText(kDaemonClassName);
+        LogLine(" does not have a void main(String[]) method");
+        return kDaemonNoMainMethod;
+    }
+
+    jobjectArray arguments = (*env)->NewObjectArray(env, 0, stringClass, nullptr);
+    if (arguments == nullptr) {
+        LogText("Could not create the argument array for ");
+        LogLine(kDaemonClassName);
+        (*env)->ExceptionDescribe(env);
+        return kDaemonNoArgumentArray;
+    }
+
+    CallStaticVoidMethodForward(env, daemonClass, mainMethod, arguments);
+    if ((*env)->ExceptionOccurred(env) != nullptr) {
+        LogText("Exception thrown!");
+        (*env)->ExceptionDescribe(env);
+        return kDaemonMainThrew;
+    }
+    return kDaemonEnded;
+}
+
+unsigned __stdcall DaemonThread(void* parameter) {
+    const ArgumentTable* table = static_cast<const ArgumentTable*>(parameter);
+    FindWorkingDirectory(table);
+    EnterWorkingDirectory();
+    LogText("\n<<Ostrelin Server Starting>>\n\n");
+    char message[kMessageBytes];
+    snprintf(message, sizeof message, "Current directory set to %s\n", g_workingDirectory);
+    LogText(message);
+
+    StartJavaVM();  // its result is told by the environment pointer
+    const VmSession* session = GetVmSession();
+    if (session->env != nullptr) {
+        unsigned result = RunDaemonMain(session);
+        if (result != kDaemonEnded) {
+            return result;
+        }
+    }
+    LogLine("Main method completed");
+    LogText("\n<<Server Exiting>>\n\n");
+    return kDaemonEnded;
+}

@@ -1,0 +1,19 @@
+// The worker thread: working directory, VM start and the daemon's main.
+#pragma once
+
+// Results of DaemonThread, the worker thread's exit code.
+enum : unsigned {
+    kDaemonEnded = 0,              // main returned without an exception, or there is no VM
+    kDaemonNoStringClass = 75,     // no class java.lang.String
+    kDaemonNoDaemonClass = 80,     // no daemon class
+    kDaemonNoMainMethod = 90,      // no static void main(String[])
+    kDaemonNoArgumentArray = 100,  // the empty argument array could not be made
+    kDaemonMainThrew = 110,        // main ended with an exception pending
+};
+
+enum { kWorkingDirectoryBytes = 260 };  // terminator included
+
+// parameter: the process-wide ArgumentTable.
+unsigned __stdcall DaemonThread(void* parameter);
+// The directory the worker made current, as logged.
+const char* GetWorkingDirectory();

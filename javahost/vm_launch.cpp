@@ -1,0 +1,237 @@
+// StartJavaVM and VmSession. Every step and failure is traced through the log sink;
+// the texts handed to the VM are never freed and the library is never unloaded.
+#include "javahost/vm_launch.h"
+
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "javahost/vm_text.h"
+#include "launcher/entry.h"
+#include "launcher/log.h"
+#include "launcher/system_calls.h"
+
+static VmSession g_vmSession;  // all zero at process start
+
+static const char kLibraryFileName[] = "javai.dll";
+static const char kFirstLibraryDirectory[] = ".\\bin\\";
+static const char kSecondLibraryDirectory[] = "\\jre\\bin\\";  // after the value of VRQ_HOME
+static const char kHomeVariable[] = "VRQ_HOME";
+
+static const char kHeapKey[] = "Software\\Quenlor\\Quenlor Dravelin";  // under HKEY_LOCAL_MACHINE
+static const char kHeapValue[] = "MaxHeapSize";
+static const REGSAM kHeapKeyAccess = KEY_READ | KEY_WRITE;  // 0x2001F
+enum {
+    kHeapDataBytes = 80,     // value buffer, one byte more than the capacity passed
+    kHeapDataCapacity = 79,  // bytes the query and the expansion may fill
+};
+
+static const char16_t kFixedClassPath[] =
+    u".\\Morquistelvandrake.jar;.\\Vosk.jar;.\\lib\\brask.jar;.\\lib\\quillet.jar";
+static const char kCompilerProperty[] = "java.compiler=NONE";
+// Environment variables handed to the VM as system properties of the same name.
+static const char* const ForwardedEnvNames[] = {"QUERY_STRING"};
+enum { kForwardedCount = sizeof ForwardedEnvNames / sizeof ForwardedEnvNames[0] };
+
+const VmSession* GetVmSession() {
+    return &g_vmSession;
+}
+
+static void (*FindExport(HMODULE library, const char* name))() {
+    return reinterpret_cast<void (*)()>(GetProcAddress(library, name));
+}
+
+// Replaces the tried path with the loaded library's full file name. A name that does
+// not fit the library path counts as a place that cannot be loaded.
+static bool TakeLoadedName(HMODULE library) {
+    DWORD length = g_system.GetModuleFileNameA(library, g_vmSession.libraryPath, kLibraryPathBytes);
+    if (length == 0 || length >= kLibraryPathBytes) {
+        FreeLibrary(library);
+        return false;
+    }
+    return true;
+}
+
+static HMODULE LoadVmLibrary() {
+    snprintf(g_vmSession.libraryPath, kLibraryPathBytes, "%s%s", kFirstLibraryDirectory,
+             kLibraryFileName);
+    HMODULE library = LoadLibraryA(g_vmSession.libraryPath);
+    if (library != nullptr && TakeLoadedName(library)) {
+        return library;
+    }
+
+    // The second place only when VRQ_HOME holds a value: without one it would be the
+    // root of the current drive, where anybody may plant a library.
+    const char* home = getenv(kHomeVariable);
+    if (home == nullptr) {
+        home = "";
+    }
+    int length = snprintf(g_vmSession.libraryPath, kLibraryPathBytes, "%s%s%s", home,
+                          kSecondLibraryDirectory, kLibraryFileName);
+    bool fits = length >= 0 && length < kLibraryPathBytes;
+    if (home[0] != '\0' && fits) {
+        library = LoadLibraryA(g_vmSession.libraryPath);
+        if (library != nullptr && TakeLoadedName(library)) {
+            return library;
+        }
+    }
+    LogText("Could not load library ");
+    if (fits) {
+        LogLine(g_vmSession.libraryPath);
+    } else {
+        LogText(home);  // too long for the library path: never tried, named whole
+        LogText(kSecondLibraryDirectory);
+        LogLine(kLibraryFileName);
+    }
+    return nullptr;
+}
+
+// The number that MaxHeapSize holds, or 0 when there is none to use.
+static int32_t ReadHeapOverride() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kHeapKey, 0, kHeapKeyAccess, &key) != ERROR_SUCCESS) {
+        return 0;
+    }
+    char data[kHeapDataBytes];
+    DWORD type = 0;
+    DWORD size = kHeapDataCapacity;
+    LONG queried =
+        RegQueryValueExA(key, kHeapValue, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(key);
+    if (queried != ERROR_SUCCESS) {
+        return 0;
+    }
+    switch (type) {
+        case REG_SZ:
+            return ParseRegistryText(data, sizeof data, size);
+        case REG_EXPAND_SZ: {
+            ParseRegistryText(data, sizeof data, size);  // terminates the raw text
+            char expanded[kHeapDataBytes];
+            DWORD count = ExpandEnvironmentStringsA(data, expanded, kHeapDataCapacity);
+            if (count == 0 || count > kHeapDataCapacity) {
+                return 0;  // failed, or would not fit: the value is not used
+            }
+            return ParseRegistryText(expanded, sizeof expanded, count);
+        }
+        case REG_DWORD:
+        case REG_DWORD_BIG_ENDIAN: {
+            if (size < 4) {
+                return 0;
+            }
+            const unsigned char* b = reinterpret_cast<const unsigned char*>(data);
+            uint32_t value = type == REG_DWORD
+                                 ? b[0] | (b[1] << 8) | (b[2] << 16) | (uint32_t(b[3]) << 24)
+                                 : b[3] | (b[2] << 8) | (b[1] << 16) | (uint32_t(b[0]) << 24);
+            return static_cast<int32_t>(value);
+        }
+        default:
+            return 0;
+    }
+}
+
+static void ApplyHeapOverride(JDK1_1InitArgs* args) {
+    int32_t number = ReadHeapOverride();
+    if (number == 0) {
+        return;
+    }
+    LogText("Changing max heap size from ");
+    LogHex(static_cast<DWORD>(args->maxHeapSize));
+    LogText(" to ");
+    args->maxHeapSize = number;
+    LogHex(static_cast<DWORD>(args->maxHeapSize));
+    LogLine("");
+}
+
+// Fills a fresh property list; returns kVmCreated or the failure's code.
+static int BuildPropertyList(char*** list) {
+    enum { kSlots = 1 + kForwardedCount + 1 };  // compiler, forwarded, terminating null
+    char** properties = static_cast<char**>(g_system.Allocate(kSlots * sizeof(char*)));
+    if (properties == nullptr) {
+        return kVmNoMemoryPropertyList;
+    }
+    memset(properties, 0, kSlots * sizeof(char*));
+    properties[0] = CopyText(kCompilerProperty, g_system.Allocate);
+    if (properties[0] == nullptr) {
+        return kVmNoMemoryPropertyList;
+    }
+    int next = 1;
+    for (const char* name : ForwardedEnvNames) {
+        const char* value = getenv(name);
+        if (value == nullptr) {
+            LogText(name);
+            LogLine(" not defined");
+            continue;
+        }
+        properties[next] = ComposeProperty(name, value, g_system.Allocate);
+        if (properties[next] == nullptr) {
+            return kVmNoMemoryProperty;
+        }
+        ++next;
+    }
+    *list = properties;
+    return kVmCreated;
+}
+
+int StartJavaVM() {
+    LogText("Starting JVM\n");
+    HMODULE library = LoadVmLibrary();
+    if (library == nullptr) {
+        return kVmLibraryNotLoaded;
+    }
+
+    GetDefaultJavaVMInitArgsFunction getDefaults = reinterpret_cast<GetDefaultJavaVMInitArgsFunction>(
+        FindExport(library, "JNI_GetDefaultJavaVMInitArgs"));
+    if (getDefaults == nullptr) {
+        LogText("Could not find JNI_GetDefaultJavaVMInitArgs in library ");
+        LogLine(g_vmSession.libraryPath);
+        return kVmNoDefaultArgsExport;
+    }
+    JDK1_1InitArgs args;
+    memset(&args, 0, sizeof args);
+    args.version = kJniVersion1_1;
+    getDefaults(&args);  // its result does not stop the launch
+
+    ApplyHeapOverride(&args);
+
+    char* classPath = MergeClassPath(kFixedClassPath, args.classpath, g_system.Allocate);
+    if (classPath == nullptr) {
+        LogText("out of memory");
+        return kVmNoMemoryClassPath;
+    }
+    args.classpath = classPath;
+
+    char** properties = nullptr;
+    int built = BuildPropertyList(&properties);
+    if (built != kVmCreated) {
+        LogText("out of memory");
+        return built;
+    }
+    args.properties = properties;
+    for (char** property = properties; *property != nullptr; ++property) {
+        LogLine(*property);
+    }
+
+    args.vfprintf = VmPrintfHook;
+    args.verbose = GetLaunchOptions()->verbose != 0 ? -1 : 0;
+
+    CreateJavaVMFunction create =
+        reinterpret_cast<CreateJavaVMFunction>(FindExport(library, "JNI_CreateJavaVM"));
+    if (create == nullptr) {
+        LogText("Could not find JNI_CreateJavaVM in library ");
+        LogLine(g_vmSession.libraryPath);
+        return kVmNoCreateExport;
+    }
+    jint created = create(&g_vmSession.vm, &g_vmSession.env, &args);
+    if (created < 0) {
+        g_vmSession.env = nullptr;  // no VM: nothing may use an environment it left behind
+        LogText("Could not start Java 1.1 VM in library ");
+        LogText(g_vmSession.libraryPath);
+        LogText(" ");
+        LogHex(static_cast<DWORD>(created));
+        return kVmCreateFailed;
+    }
+    LogText("Launched Java 1.1 VM in library ");
+    LogLine(g_vmSession.libraryPath);
+    return kVmCreated;
+}

@@ -1,0 +1,18 @@
+// WinMain, the process's entry on its first thread.
+#include <windows.h>
+
+#include "launcher/entry.h"
+#include "launcher/mode_selection.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    ArgumentTable parsed = {};
+    bool allArgumentsFit = ParseCommandLine(&parsed.count, parsed.arguments);
+    ApplyOptions(&parsed);
+    if (!allArgumentsFit) {
+        // Arguments beyond the table's last slot are not understood, like any unknown
+        // argument; they are never silently dropped.
+        ShowUsageAndExit(parsed.arguments[0]);
+    }
+    CopyArguments(&parsed);
+    return RunSelectedMode(instance);
+}

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Creates (once) the private Wine prefix of the build tree and starts a persistent
+# wineserver for it. Source it: it exports WINEPREFIX and the Wine settings.
+#   . scripts/wine-prefix.sh BUILD_ROOT
+root="$(cd "${1:?build root}" && pwd)"
+export WINEPREFIX="$root/wineprefix"
+export WINEDEBUG="${WINEDEBUG:--all}"
+# A crash must end the process at once instead of waiting in the debugger.
+export WINEDLLOVERRIDES="winedbg.exe=d;mscoree=d;mshtml=d"
+export WINEARCH=win64
+if [ ! -f "$WINEPREFIX/.tessaly-ready" ]; then
+    mkdir -p "$WINEPREFIX"
+    timeout 300 wineboot -i >/dev/null 2>&1
+    # No display here: windows are created on the null graphics driver.
+    timeout 120 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    touch "$WINEPREFIX/.tessaly-ready"
+fi
+# Keep the server up between processes, so services outlive their starter.
+wineserver -p

@@ -1,0 +1,52 @@
+// Service state shared by the first thread (control handler), the service main thread
+// and, for its handle only, the worker thread's starter; and the operations on it.
+#pragma once
+
+#include <windows.h>
+
+// Result of InitService.
+enum { kInitServiceFailed = 0, kInitServiceSucceeded = 1 };
+
+struct ServiceControlState {
+    // From RegisterServiceCtrlHandlerA; written once by ServiceMain before any report.
+    SERVICE_STATUS_HANDLE statusHandle;
+    // What the handler reports when it has nothing else to report. Touched only on the
+    // first thread, where the dispatcher runs the handler one request at a time.
+    DWORD currentState;
+    // Manual-reset event that ends ServiceMain's wait. Signalled and closed only under
+    // the handle lock, so that no thread signals it after terminate has closed it.
+    HANDLE stopEvent;
+    // 1 once the worker was started; cleared by every StopService. Single aligned words
+    // exchanged atomically; the handler only reads them.
+    volatile LONG running;
+    volatile LONG paused;
+    // The worker thread. Suspended, resumed, ended and closed only under the handle lock.
+    HANDLE workerThread;
+};
+
+// --- State
+// The one process-wide instance.
+ServiceControlState* GetServiceControlState();
+// Stores the worker thread handle (the standalone start uses this too).
+void StoreWorkerThread(HANDLE worker);
+// Stores the stop event that ServiceMain created.
+void StoreStopEvent(HANDLE stopEvent);
+
+// --- Worker thread and stop request
+int InitService();
+void PauseService();
+void ResumeService();
+void StopService();
+
+// --- Reports to the service control manager
+// Sends one status report; a refused report asks the service to stop. Non-zero when
+// the report was accepted.
+BOOL SendStatusToSCM(DWORD currentState, DWORD win32ExitCode, DWORD serviceSpecificExitCode,
+                     DWORD checkPoint, DWORD waitHintMilliseconds);
+void WINAPI ServiceCtrlHandler(DWORD control);
+
+// --- Teardown
+// Closes the stop event, reports the service stopped with win32ExitCode and ends the
+// worker thread. A worker that was still running may have died holding a lock of the
+// runtime or the system, so the process is then ended at once.
+void terminate(DWORD win32ExitCode);

@@ -1,0 +1,275 @@
+// Stand-in for the Java 1.1 VM library, for tests only. It implements the two JNI 1.1
+// invocation exports and the JNIEnv entries the host calls, behaves as the file
+// "javai.cfg" beside it says, and appends what it receives to "javai.rec" beside it.
+#include <windows.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "javahost/jni11.h"
+
+// The VM's objects: each only carries a name for the record.
+struct _jobject {
+    const char* name;
+};
+struct _jmethodID {
+    const char* name;
+};
+
+namespace {
+
+char g_directory[MAX_PATH];  // this library's directory, with its trailing separator
+VmPrintfFunction g_hook;     // the host's output hook, from the start-up record
+bool g_pending;              // an exception is pending
+const char* g_pendingText = "";
+
+_jobject g_stringClass = {"java/lang/String"};
+_jobject g_daemonClass = {"com/quenlor/vek/daemon/Daemon"};
+_jobject g_array = {"String[0]"};
+_jobject g_exception = {"exception"};
+_jmethodID g_mainMethod = {"main"};
+
+void FindDirectory() {
+    HMODULE self = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&FindDirectory), &self);
+    GetModuleFileNameA(self, g_directory, sizeof g_directory);
+    char* slash = strrchr(g_directory, '\\');
+    if (slash != nullptr) {
+        slash[1] = '\0';
+    }
+}
+
+// The value of key in javai.cfg, or fallback. Lines are "key=value".
+const char* Setting(const char* key, const char* fallback) {
+    static char value[8192];
+    char path[MAX_PATH + 16];
+    snprintf(path, sizeof path, "%sjavai.cfg", g_directory);
+    FILE* file = fopen(path, "r");
+    if (file == nullptr) {
+        return fallback;
+    }
+    static char line[8192];
+    const char* found = fallback;
+    size_t keyLength = strlen(key);
+    while (fgets(line, sizeof line, file) != nullptr) {
+        line[strcspn(line, "\r\n")] = '\0';
+        if (strncmp(line, key, keyLength) == 0 && line[keyLength] == '=') {
+            snprintf(value, sizeof value, "%s", line + keyLength + 1);
+            found = value;
+        }
+    }
+    fclose(file);
+    return found;
+}
+
+bool Is(const char* key, const char* expected) {
+    return strcmp(Setting(key, ""), expected) == 0;
+}
+
+void Record(const char* format, ...) {
+    char path[MAX_PATH + 16];
+    snprintf(path, sizeof path, "%sjavai.rec", g_directory);
+    FILE* file = fopen(path, "ab");
+    if (file == nullptr) {
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    vfprintf(file, format, args);
+    va_end(args);
+    fputc('\n', file);
+    fclose(file);
+}
+
+void Print(FILE* stream, const char* format, ...) {
+    if (g_hook == nullptr) {
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    g_hook(stream, format, args);
+    va_end(args);
+}
+
+FILE* ChosenStream() {
+    return Is("thread_stream", "err") ? stderr : stdout;
+}
+
+DWORD WINAPI TickerThread(void*) {
+    int interval = atoi(Setting("tick_ms", "100"));
+    const char* text = Setting("tick_text", "vm thread tick");
+    for (unsigned n = 1;; ++n) {
+        Print(ChosenStream(), "%s %u\n", text, n);
+        Sleep(static_cast<DWORD>(interval));
+    }
+}
+
+// main that keeps counting on the worker thread; the count goes to javai.count
+// through one handle opened here, so the loop itself takes no runtime lock.
+void CountForever() {
+    char path[MAX_PATH + 16];
+    snprintf(path, sizeof path, "%sjavai.count", g_directory);
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              CREATE_ALWAYS, 0, nullptr);
+    for (unsigned long count = 1;; ++count) {
+        char text[32];
+        int length = snprintf(text, sizeof text, "%10lu", count);
+        DWORD written = 0;
+        SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+        WriteFile(file, text, static_cast<DWORD>(length), &written, nullptr);
+        Sleep(10);
+    }
+}
+
+void RunMain() {
+    const char* mode = Setting("main", "return");
+    if (strcmp(mode, "throw") == 0) {
+        g_pending = true;
+        g_pendingText = "java.lang.RuntimeException: stand-in main threw\n";
+    } else if (strcmp(mode, "count") == 0) {
+        CountForever();
+    } else if (strcmp(mode, "thread") == 0 || strcmp(mode, "demo") == 0) {
+        if (strcmp(mode, "demo") == 0) {
+            Print(stdout, "Daemon %s: serving on the worker thread, heartbeat every %s ms\n",
+                  "main", Setting("tick_ms", "100"));
+        }
+        CreateThread(nullptr, 0, TickerThread, nullptr, 0, nullptr);
+    } else if (strcmp(mode, "long") == 0) {
+        static char text[5001];
+        memset(text, 'x', 5000);
+        Print(stdout, "%s|%d\n", text, 5000);
+    } else if (strcmp(mode, "logloop") == 0) {
+        for (;;) {
+            Print(stdout, "worker writes the log %s\n", "in a tight loop");
+        }
+    }
+}
+
+// --- JNIEnv entries
+jclass JNICALL FindClass(JNIEnv*, const char* name) {
+    Record("call FindClass thread=%lu name=%s", GetCurrentThreadId(), name);
+    if (strcmp(name, "java/lang/String") == 0) {
+        return Is("string_missing", "1") ? nullptr : &g_stringClass;
+    }
+    if (strcmp(name, "com/quenlor/vek/daemon/Daemon") == 0 && !Is("class_missing", "1")) {
+        return &g_daemonClass;
+    }
+    g_pending = true;
+    g_pendingText = "java.lang.NoClassDefFoundError: com/quenlor/vek/daemon/Daemon\n";
+    return nullptr;
+}
+
+jthrowable JNICALL ExceptionOccurred(JNIEnv*) {
+    Record("call ExceptionOccurred thread=%lu", GetCurrentThreadId());
+    return g_pending ? &g_exception : nullptr;
+}
+
+void JNICALL ExceptionDescribe(JNIEnv*) {
+    Record("call ExceptionDescribe thread=%lu", GetCurrentThreadId());
+    if (g_pending) {
+        Print(stderr, "%s", g_pendingText);
+    }
+}
+
+jmethodID JNICALL GetStaticMethodID(JNIEnv*, jclass cls, const char* name, const char* signature) {
+    Record("call GetStaticMethodID thread=%lu class=%s name=%s signature=%s", GetCurrentThreadId(),
+           cls != nullptr ? cls->name : "null", name, signature);
+    if (Is("main_missing", "1")) {
+        g_pending = true;
+        g_pendingText = "java.lang.NoSuchMethodError: main\n";
+        return nullptr;
+    }
+    return &g_mainMethod;
+}
+
+void JNICALL CallStaticVoidMethodV(JNIEnv*, jclass cls, jmethodID method, va_list args) {
+    jobject array = va_arg(args, jobject);
+    Record("call CallStaticVoidMethodV thread=%lu class=%s method=%s argument=%s",
+           GetCurrentThreadId(), cls != nullptr ? cls->name : "null",
+           method != nullptr ? method->name : "null", array != nullptr ? array->name : "null");
+    RunMain();
+}
+
+void CallStaticVoidMethod(JNIEnv*, jclass, jmethodID, ...) {
+    Record("call CallStaticVoidMethod thread=%lu", GetCurrentThreadId());
+}
+
+jobjectArray JNICALL NewObjectArray(JNIEnv*, jsize length, jclass element, jobject initial) {
+    Record("call NewObjectArray thread=%lu length=%ld class=%s initial=%s", GetCurrentThreadId(),
+           static_cast<long>(length), element != nullptr ? element->name : "null",
+           initial != nullptr ? initial->name : "null");
+    return Is("array_null", "1") ? nullptr : &g_array;
+}
+
+[[maybe_unused]] JNINativeInterface g_table;
+[[maybe_unused]] const JNINativeInterface* g_env = &g_table;
+[[maybe_unused]] int g_vm;
+
+[[maybe_unused]] void FillTable() {
+    g_table.FindClass = FindClass;
+    g_table.ExceptionOccurred = ExceptionOccurred;
+    g_table.ExceptionDescribe = ExceptionDescribe;
+    g_table.GetStaticMethodID = GetStaticMethodID;
+    g_table.CallStaticVoidMethod = CallStaticVoidMethod;
+    g_table.CallStaticVoidMethodV = CallStaticVoidMethodV;
+    g_table.NewObjectArray = NewObjectArray;
+}
+
+}  // namespace
+
+extern "C" {
+
+#ifndef STANDIN_WITHOUT_DEFAULTS
+__declspec(dllexport) jint JNICALL JNI_GetDefaultJavaVMInitArgs(void* record) {
+    FindDirectory();
+    JDK1_1InitArgs* args = static_cast<JDK1_1InitArgs*>(record);
+    Record("call JNI_GetDefaultJavaVMInitArgs thread=%lu version=0x%08lX", GetCurrentThreadId(),
+           static_cast<unsigned long>(args->version));
+    static char defaultPath[4096];
+    if (Is("classpath_null", "1")) {
+        args->classpath = nullptr;
+    } else {
+        snprintf(defaultPath, sizeof defaultPath, "%s", Setting("classpath", "C:\\vm\\classes.zip"));
+        args->classpath = defaultPath;
+    }
+    static char* defaultProperties[] = {const_cast<char*>("stand.in=default"), nullptr};
+    args->properties = defaultProperties;
+    args->maxHeapSize = atol(Setting("maxheap", "16777216"));
+    args->verbose = atol(Setting("verbose", "7"));
+    args->nativeStackSize = 131072;
+    return 0;
+}
+#endif
+
+#ifndef STANDIN_WITHOUT_CREATE
+__declspec(dllexport) jint JNICALL JNI_CreateJavaVM(JavaVM** vm, JNIEnv** env, void* record) {
+    FindDirectory();
+    JDK1_1InitArgs* args = static_cast<JDK1_1InitArgs*>(record);
+    Record("call JNI_CreateJavaVM thread=%lu", GetCurrentThreadId());
+    Record("classpath %s", args->classpath != nullptr ? args->classpath : "(null)");
+    for (char** p = args->properties; p != nullptr && *p != nullptr; ++p) {
+        Record("property %s", *p);
+    }
+    Record("maxHeapSize %ld", static_cast<long>(args->maxHeapSize));
+    Record("verbose %ld", static_cast<long>(args->verbose));
+    Record("nativeStackSize %ld", static_cast<long>(args->nativeStackSize));
+    Record("vfprintf %s", args->vfprintf != nullptr ? "set" : "null");
+    g_hook = args->vfprintf;
+    long result = atol(Setting("create", "0"));
+    if (result < 0) {
+        return static_cast<jint>(result);
+    }
+    FillTable();
+    *vm = reinterpret_cast<JavaVM*>(&g_vm);
+    *env = const_cast<JNIEnv*>(&g_env);
+    if (Is("created_text", "1")) {
+        Print(stdout, "stand-in VM created\n");
+    }
+    return static_cast<jint>(result);
+}
+#endif
+
+}  // extern "C"

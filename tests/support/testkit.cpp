@@ -1,0 +1,271 @@
+// Helpers of the whole-process tests.
+#include "support/testkit.h"
+
+#include <stdio.h>
+
+#include <algorithm>
+
+std::string BuildDirectory() {
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string text(path);
+    return text.substr(0, text.find_last_of('\\'));
+}
+
+static void RemoveTree(const std::string& directory) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((directory + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..") {
+                continue;
+            }
+            std::string path = directory + "\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(path);
+            } else {
+                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(path.c_str());
+            }
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(directory.c_str());
+}
+
+std::string FreshDirectory(const std::string& name) {
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    std::string root = std::string(temp) + "tessaly-tests";
+    CreateDirectoryA(root.c_str(), nullptr);
+#ifdef _WIN64
+    root += "\\x86_64";
+#else
+    root += "\\i686";
+#endif
+    CreateDirectoryA(root.c_str(), nullptr);
+    std::string directory = root + "\\" + name;
+    RemoveTree(directory);
+    CreateDirectoryA(directory.c_str(), nullptr);
+    return directory;
+}
+
+std::string MakeInstallation(const std::string& name, const std::string& library) {
+    std::string directory = FreshDirectory(name);
+    std::string build = BuildDirectory();
+    CopyFileA((build + "\\tessaly.exe").c_str(), (directory + "\\tessaly.exe").c_str(), FALSE);
+    if (!library.empty()) {
+        CreateDirectoryA((directory + "\\bin").c_str(), nullptr);
+        CopyFileA((build + "\\" + library).c_str(), (directory + "\\bin\\javai.dll").c_str(), FALSE);
+    }
+    return directory;
+}
+
+void ConfigureStandIn(const std::string& installation, const std::string& settings) {
+    WriteWholeFile(installation + "\\bin\\javai.cfg", settings);
+}
+
+std::vector<std::string> StandInRecord(const std::string& installation) {
+    return SplitLines(ReadWholeFile(installation + "\\bin\\javai.rec"));
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return "";
+    }
+    std::string text;
+    char buffer[4096];
+    size_t read;
+    while ((read = fread(buffer, 1, sizeof buffer, file)) > 0) {
+        text.append(buffer, read);
+    }
+    fclose(file);
+    return text;
+}
+
+void WriteWholeFile(const std::string& path, const std::string& text) {
+    FILE* file = fopen(path.c_str(), "wb");
+    if (file != nullptr) {
+        fwrite(text.data(), 1, text.size(), file);
+        fclose(file);
+    }
+}
+
+bool FileExists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::string Crlf(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') {
+            out += '\r';
+        }
+        out += c;
+    }
+    return out;
+}
+
+// This process's environment with the changes applied, as a CreateProcess block:
+// "NAME=value" sets a variable (the value may be empty), a bare "NAME" removes it.
+static std::string EnvironmentBlock(const std::vector<std::string>& changes) {
+    std::vector<std::string> variables;
+    char* block = GetEnvironmentStringsA();
+    for (char* p = block; *p != '\0'; p += strlen(p) + 1) {
+        variables.push_back(p);
+    }
+    FreeEnvironmentStringsA(block);
+    for (const std::string& change : changes) {
+        size_t equals = change.find('=');
+        std::string prefix = change.substr(0, equals) + "=";
+        variables.erase(std::remove_if(variables.begin(), variables.end(),
+                                       [&](const std::string& v) {
+                                           return _strnicmp(v.c_str(), prefix.c_str(),
+                                                            prefix.size()) == 0;
+                                       }),
+                        variables.end());
+        if (equals != std::string::npos) {
+            variables.push_back(change);
+        }
+    }
+    std::string result;
+    for (const std::string& v : variables) {
+        result += v;
+        result += '\0';
+    }
+    result += '\0';
+    return result;
+}
+
+PROCESS_INFORMATION StartChild(const std::string& commandLine, const std::string& directory,
+                               const std::vector<std::string>& environment) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::string line = commandLine;
+    std::string block = EnvironmentBlock(environment);
+    CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, &block[0],
+                   directory.empty() ? nullptr : directory.c_str(), &startup, &process);
+    return process;
+}
+
+ChildRun RunChild(const std::string& commandLine, const std::string& directory,
+                  const std::vector<std::string>& environment, DWORD timeoutMilliseconds) {
+    ChildRun run = {false, 0, ""};
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    CreatePipe(&readEnd, &writeEnd, &inherit, 0);
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    PROCESS_INFORMATION process = {};
+    std::string line = commandLine;
+    std::string block = EnvironmentBlock(environment);
+    BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, &block[0],
+                                  directory.empty() ? nullptr : directory.c_str(), &startup,
+                                  &process);
+    CloseHandle(writeEnd);
+    if (!started) {
+        CloseHandle(readEnd);
+        run.exitCode = -99999;
+        return run;
+    }
+    // Read until the child and every inheritor closed the pipe, or the time is out.
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr)) {
+            break;
+        }
+        if (available > 0) {
+            char buffer[4096];
+            DWORD read = 0;
+            if (ReadFile(readEnd, buffer, std::min<DWORD>(available, sizeof buffer), &read, nullptr)) {
+                run.output.append(buffer, read);
+            }
+            continue;
+        }
+        if (WaitForSingleObject(process.hProcess, 20) == WAIT_OBJECT_0) {
+            DWORD more = 0;
+            if (!PeekNamedPipe(readEnd, nullptr, 0, nullptr, &more, nullptr) || more == 0) {
+                break;
+            }
+        }
+        if (GetTickCount() - start > timeoutMilliseconds) {
+            break;
+        }
+    }
+    run.finished = WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0;
+    if (!run.finished) {
+        TerminateProcess(process.hProcess, 1);
+        WaitForSingleObject(process.hProcess, 5000);
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    run.exitCode = static_cast<long>(static_cast<int32_t>(code));
+    CloseHandle(readEnd);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return run;
+}
+
+std::string RunprocPath() {
+    return BuildDirectory() + "\\runproc.exe";
+}
+
+std::string TessalyCommand(const std::string& installation, const std::string& arguments) {
+    return "\"" + installation + "\\tessaly.exe\"" + (arguments.empty() ? "" : " " + arguments);
+}
+
+bool WaitForFileText(const std::string& path, const std::string& text, DWORD timeoutMilliseconds) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (ReadWholeFile(path).find(text) != std::string::npos) {
+            return true;
+        }
+        if (GetTickCount() - start > timeoutMilliseconds) {
+            return false;
+        }
+        Sleep(20);
+    }
+}
+
+static const char kHeapKey[] = "Software\\Quenlor\\Quenlor Dravelin";
+
+void SetHeapValue(DWORD type, const void* data, DWORD bytes) {
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, kHeapKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                    nullptr);
+    RegSetValueExA(key, "MaxHeapSize", 0, type, static_cast<const BYTE*>(data), bytes);
+    RegCloseKey(key);
+}
+
+void DeleteHeapKey() {
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kHeapKey);
+}

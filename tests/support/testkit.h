@@ -1,0 +1,55 @@
+// Helpers of the whole-process tests: installations of the real program with the
+// stand-in VM library, child processes with a time limit, files and the registry.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// The directory of the running test program, where the build puts every binary.
+std::string BuildDirectory();
+
+// A fresh, empty directory named after name under the test scratch area.
+std::string FreshDirectory(const std::string& name);
+// A fresh installation: tessaly.exe and, unless library is empty, that build of the
+// stand-in VM library as bin\javai.dll. Returns its directory.
+std::string MakeInstallation(const std::string& name, const std::string& library = "javai.dll");
+// Writes the stand-in's settings ("key=value" lines) beside its library in dir\bin.
+void ConfigureStandIn(const std::string& installation, const std::string& settings);
+// The stand-in's record of what it received, one entry a line.
+std::vector<std::string> StandInRecord(const std::string& installation);
+
+std::string ReadWholeFile(const std::string& path);
+void WriteWholeFile(const std::string& path, const std::string& text);
+bool FileExists(const std::string& path);
+// Lines of text, each without its line feed.
+std::vector<std::string> SplitLines(const std::string& text);
+// The text with every "\n" turned into "\r\n", as text mode stores it.
+std::string Crlf(const std::string& text);
+
+struct ChildRun {
+    bool finished;     // ended within the time limit (else it was killed)
+    long exitCode;     // as a signed 32-bit number
+    std::string output;  // standard output and error of the child, when captured
+};
+
+// Runs commandLine (program path first) in directory, with this process's environment
+// changed by environment: "NAME=value" sets a variable, a bare "NAME" removes it.
+ChildRun RunChild(const std::string& commandLine, const std::string& directory,
+                  const std::vector<std::string>& environment, DWORD timeoutMilliseconds);
+
+// Starts commandLine and returns its process; the caller waits and closes it.
+PROCESS_INFORMATION StartChild(const std::string& commandLine, const std::string& directory,
+                               const std::vector<std::string>& environment);
+
+// The helper runproc.exe: "runproc [--key] [--timeout ms] [--cwd dir] -- command line".
+std::string RunprocPath();
+std::string TessalyCommand(const std::string& installation, const std::string& arguments);
+
+// Waits until file holds text (or the time runs out); returns whether it does.
+bool WaitForFileText(const std::string& path, const std::string& text, DWORD timeoutMilliseconds);
+
+// Registry value of the VM launch, in the view of this program's bitness.
+void SetHeapValue(DWORD type, const void* data, DWORD bytes);
+void DeleteHeapKey();

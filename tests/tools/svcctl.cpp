@@ -1,0 +1,101 @@
+// svcctl: a small controller for the service control manager, for tests and the demo.
+//
+//   svcctl create NAME "BINARY PATH AND OPTIONS"   svcctl delete NAME
+//   svcctl start NAME                              svcctl query NAME
+//   svcctl control NAME CODE                       svcctl wait NAME STATE MILLISECONDS
+//
+// Status lines read "state=4 controls=7 win32=0 specific=0 checkpoint=0 wait=0".
+// Exit code 0 on success, else the Win32 error code of the failing call.
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static void PrintStatus(const SERVICE_STATUS& status) {
+    printf("state=%lu controls=%lu win32=%lu specific=%lu checkpoint=%lu wait=%lu\n",
+           status.dwCurrentState, status.dwControlsAccepted, status.dwWin32ExitCode,
+           status.dwServiceSpecificExitCode, status.dwCheckPoint, status.dwWaitHint);
+}
+
+static int Fail(const char* what) {
+    DWORD error = GetLastError();
+    printf("%s failed: error %lu\n", what, error);
+    return error != 0 ? static_cast<int>(error) : 1;
+}
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        fprintf(stderr, "usage: svcctl create|start|control|query|wait|delete NAME ...\n");
+        return 1;
+    }
+    const char* command = argv[1];
+    const char* name = argv[2];
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (manager == nullptr) {
+        return Fail("OpenSCManager");
+    }
+    if (strcmp(command, "create") == 0 && argc == 4) {
+        SC_HANDLE service = CreateServiceA(manager, name, name, SERVICE_ALL_ACCESS,
+                                           SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                           SERVICE_ERROR_NORMAL, argv[3], nullptr, nullptr,
+                                           nullptr, nullptr, nullptr);
+        if (service == nullptr) {
+            return Fail("CreateService");
+        }
+        CloseServiceHandle(service);
+        printf("created\n");
+        return 0;
+    }
+    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_ALL_ACCESS);
+    if (service == nullptr) {
+        return Fail("OpenService");
+    }
+    SERVICE_STATUS status = {};
+    if (strcmp(command, "start") == 0) {
+        if (!StartServiceA(service, 0, nullptr)) {
+            return Fail("StartService");
+        }
+        printf("started\n");
+    } else if (strcmp(command, "control") == 0 && argc == 4) {
+        if (!ControlService(service, strtoul(argv[3], nullptr, 10), &status)) {
+            int code = Fail("ControlService");
+            return code;
+        }
+        PrintStatus(status);
+    } else if (strcmp(command, "query") == 0) {
+        if (!QueryServiceStatus(service, &status)) {
+            return Fail("QueryServiceStatus");
+        }
+        PrintStatus(status);
+    } else if (strcmp(command, "wait") == 0 && argc == 5) {
+        DWORD wanted = strtoul(argv[3], nullptr, 10);
+        DWORD limit = strtoul(argv[4], nullptr, 10);
+        DWORD start = GetTickCount();
+        for (;;) {
+            if (!QueryServiceStatus(service, &status)) {
+                return Fail("QueryServiceStatus");
+            }
+            if (status.dwCurrentState == wanted) {
+                break;
+            }
+            if (GetTickCount() - start > limit) {
+                PrintStatus(status);
+                printf("timed out waiting for state %lu\n", wanted);
+                return 1460;  // ERROR_TIMEOUT
+            }
+            Sleep(50);
+        }
+        PrintStatus(status);
+    } else if (strcmp(command, "delete") == 0) {
+        if (!DeleteService(service)) {
+            return Fail("DeleteService");
+        }
+        printf("deleted\n");
+    } else {
+        fprintf(stderr, "svcctl: unknown command %s\n", command);
+        return 1;
+    }
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return 0;
+}
