@@ -174,6 +174,8 @@ static int BuildPropertyList(char*** list) {
 }
 
 int StartJavaVM() {
+    g_vmSession.vm = nullptr;  // a session holds a VM only once this launch created one
+    g_vmSession.env = nullptr;
     LogText("Starting JVM\n");
     HMODULE library = LoadVmLibrary();
     if (library == nullptr) {

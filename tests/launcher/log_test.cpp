@@ -6,17 +6,13 @@
 
 #include <string>
 
+#include "support/log_reset.h"
 #include "support/testkit.h"
 
 namespace {
 
-// The sink's settings normally change only during start-up; the tests set them
-// afresh for every case.
 void ResetLog() {
-    LogSettings* settings = const_cast<LogSettings*>(GetLogSettings());
-    settings->consoleFlag = 0;
-    settings->consoleOutput = nullptr;
-    settings->logFilePath = nullptr;
+    ResetLogSettings();
 }
 
 // The console of this process, cleared, to read back what the sink wrote there. The

@@ -158,7 +158,7 @@ jclass JNICALL FindClass(JNIEnv*, const char* name) {
         return &g_daemonClass;
     }
     g_pending = true;
-    g_pendingText = "java.lang.NoClassDefFoundError: com/quenlor/vek/daemon/Daemon\n";
+    g_pendingText = "java.lang.ClassNotFoundException: com.quenlor.vek.daemon.Daemon\n";
     return nullptr;
 }
 

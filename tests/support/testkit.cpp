@@ -45,7 +45,13 @@ std::string FreshDirectory(const std::string& name) {
     root += "\\i686";
 #endif
     CreateDirectoryA(root.c_str(), nullptr);
-    std::string directory = root + "\\" + name;
+    std::string safeName = name;
+    for (char& c : safeName) {
+        if (c == '/' || c == '\\' || c == ':') {
+            c = '-';
+        }
+    }
+    std::string directory = root + "\\" + safeName;
     RemoveTree(directory);
     CreateDirectoryA(directory.c_str(), nullptr);
     return directory;
@@ -158,13 +164,15 @@ static std::string EnvironmentBlock(const std::vector<std::string>& changes) {
 }
 
 PROCESS_INFORMATION StartChild(const std::string& commandLine, const std::string& directory,
-                               const std::vector<std::string>& environment) {
+                               const std::vector<std::string>& environment,
+                               const std::string& application) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     std::string line = commandLine;
     std::string block = EnvironmentBlock(environment);
-    CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, &block[0],
+    CreateProcessA(application.empty() ? nullptr : application.c_str(), &line[0], nullptr,
+                   nullptr, FALSE, 0, &block[0],
                    directory.empty() ? nullptr : directory.c_str(), &startup, &process);
     return process;
 }
@@ -268,4 +276,65 @@ void SetHeapValue(DWORD type, const void* data, DWORD bytes) {
 
 void DeleteHeapKey() {
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kHeapKey);
+}
+
+struct WindowSearch {
+    DWORD processId;
+    HWND found;
+};
+
+static BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter) {
+    WindowSearch* search = reinterpret_cast<WindowSearch*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char className[64] = "";
+    GetClassNameA(window, className, sizeof className);
+    if (owner == search->processId && strcmp(className, "Quenlor Tessaly") == 0) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND FindProgramWindow(DWORD processId, DWORD timeoutMilliseconds) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        WindowSearch search = {processId, nullptr};
+        EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+        if (search.found != nullptr || GetTickCount() - start > timeoutMilliseconds) {
+            return search.found;
+        }
+        Sleep(20);
+    }
+}
+
+StandaloneRun RunStandaloneUntil(const std::string& commandLine, const std::string& logPath,
+                                 const std::string& waitFor,
+                                 const std::vector<std::string>& environment,
+                                 const std::string& directory, const std::string& application) {
+    StandaloneRun run = {false, false, false, 0, ""};
+    PROCESS_INFORMATION process = StartChild(commandLine, directory, environment, application);
+    if (process.hProcess == nullptr) {
+        return run;
+    }
+    run.sawText = logPath.empty() || WaitForFileText(logPath, waitFor, 15000);
+    HWND window = FindProgramWindow(process.dwProcessId, 10000);
+    run.windowFound = window != nullptr;
+    if (window != nullptr) {
+        PostMessageA(window, WM_CLOSE, 0, 0);
+    }
+    run.ended = WaitForSingleObject(process.hProcess, 10000) == WAIT_OBJECT_0;
+    if (!run.ended) {
+        TerminateProcess(process.hProcess, 1);
+        WaitForSingleObject(process.hProcess, 5000);
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    run.exitCode = static_cast<long>(static_cast<int32_t>(code));
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    if (!logPath.empty()) {
+        run.log = ReadWholeFile(logPath);
+    }
+    return run;
 }

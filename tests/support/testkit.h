@@ -39,9 +39,28 @@ struct ChildRun {
 ChildRun RunChild(const std::string& commandLine, const std::string& directory,
                   const std::vector<std::string>& environment, DWORD timeoutMilliseconds);
 
-// Starts commandLine and returns its process; the caller waits and closes it.
+// Starts commandLine and returns its process; the caller waits and closes it. With an
+// application path, that program is started and commandLine may be anything.
 PROCESS_INFORMATION StartChild(const std::string& commandLine, const std::string& directory,
-                               const std::vector<std::string>& environment);
+                               const std::vector<std::string>& environment,
+                               const std::string& application = "");
+
+// A standalone run of the real program: started, left running until its log holds
+// waitFor, then closed through its hidden window.
+struct StandaloneRun {
+    bool sawText;       // the log came to hold waitFor in time
+    bool windowFound;   // the hidden window of the process was there to close
+    bool ended;         // the process ended after the close request
+    long exitCode;
+    std::string log;    // the whole log file afterwards
+};
+StandaloneRun RunStandaloneUntil(const std::string& commandLine, const std::string& logPath,
+                                 const std::string& waitFor,
+                                 const std::vector<std::string>& environment = {},
+                                 const std::string& directory = "",
+                                 const std::string& application = "");
+// The top-level window of class "Quenlor Tessaly" that belongs to processId.
+HWND FindProgramWindow(DWORD processId, DWORD timeoutMilliseconds);
 
 // The helper runproc.exe: "runproc [--key] [--timeout ms] [--cwd dir] -- command line".
 std::string RunprocPath();
