@@ -11,6 +11,16 @@
 #include "service/service_control.h"
 #include "service/service_main.h"
 
+// Ends the process once its mode has run its course. The worker and the VM's threads
+// may at this moment be anywhere, even inside the log sink or the heap, and an orderly
+// exit would stop them there and then wait in the runtime's clean-up for the locks
+// they held. Nothing needs that clean-up: every report is sent and the log is never
+// buffered. So the process ends at once, with the exit code of every normal end.
+static int EndProcess() {
+    g_system.TerminateProcess(GetCurrentProcess(), 0);
+    return 0;
+}
+
 bool StartStandaloneWorker() {
     unsigned threadId = 0;  // not kept
     HANDLE worker = reinterpret_cast<HANDLE>(
@@ -30,12 +40,12 @@ int RunSelectedMode(HINSTANCE instance) {
             {nullptr, nullptr},
         };
         if (StartServiceCtrlDispatcherA(serviceTable)) {
-            return 0;  // the service has stopped
+            return EndProcess();  // the service has stopped
         }
     }
     // Without a daemon there is nothing to host: the process ends at once.
     if (StartStandaloneWorker()) {
         RunStandalone(instance);
     }
-    return 0;
+    return EndProcess();
 }

@@ -1,0 +1,226 @@
+// The real program installed as the service "Quenlor Tessaly" in the Wine prefix and
+// driven through the service control manager, with the stand-in VM library.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/testkit.h"
+
+namespace {
+
+const char kServiceName[] = "Quenlor Tessaly";
+
+// The controller: create, start, control, query, wait for a state, delete.
+struct Controller {
+    SC_HANDLE manager;
+    SC_HANDLE service;
+};
+
+void DeleteLeftover() {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceA(manager, kServiceName, SERVICE_ALL_ACCESS);
+    if (service != nullptr) {
+        SERVICE_STATUS status;
+        ControlService(service, SERVICE_CONTROL_STOP, &status);
+        for (int i = 0; i < 100 && QueryServiceStatus(service, &status) &&
+                        status.dwCurrentState != SERVICE_STOPPED;
+             ++i) {
+            Sleep(50);
+        }
+        DeleteService(service);
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+}
+
+Controller CreateTessalyService(const std::string& commandLine) {
+    DeleteLeftover();
+    Controller c;
+    c.manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    c.service = CreateServiceA(c.manager, kServiceName, kServiceName, SERVICE_ALL_ACCESS,
+                               SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                               SERVICE_ERROR_NORMAL, commandLine.c_str(), nullptr, nullptr,
+                               nullptr, nullptr, nullptr);
+    return c;
+}
+
+SERVICE_STATUS_PROCESS Query(const Controller& c) {
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD needed = 0;
+    QueryServiceStatusEx(c.service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                         sizeof status, &needed);
+    return status;
+}
+
+bool WaitForState(const Controller& c, DWORD state, DWORD timeoutMilliseconds) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeoutMilliseconds) {
+        if (Query(c).dwCurrentState == state) {
+            return true;
+        }
+        Sleep(20);
+    }
+    return false;
+}
+
+SERVICE_STATUS Control(const Controller& c, DWORD code) {
+    SERVICE_STATUS status = {};
+    if (!ControlService(c.service, code, &status)) {
+        status.dwCurrentState = 0xFFFFFFFF;
+        status.dwWin32ExitCode = GetLastError();
+    }
+    return status;
+}
+
+long CountOf(const std::string& installation) {
+    return strtol(ReadWholeFile(installation + "\\bin\\javai.count").c_str(), nullptr, 10);
+}
+
+int Occurrences(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+class ScmService : public ::testing::Test {
+protected:
+    void Install(const std::string& settings, const std::string& library = "javai.dll") {
+        installation_ = MakeInstallation(
+            std::string("scm-") + ::testing::UnitTest::GetInstance()->current_test_info()->name(),
+            library);
+        if (!library.empty()) {
+            ConfigureStandIn(installation_, settings);
+        }
+        log_ = installation_ + "\\trace.log";
+        controller_ = CreateTessalyService(TessalyCommand(installation_, "-l \"" + log_ + "\""));
+        ASSERT_NE(controller_.service, nullptr) << GetLastError();
+    }
+    void StartAndWaitRunning() {
+        ASSERT_TRUE(StartServiceA(controller_.service, 0, nullptr)) << GetLastError();
+        ASSERT_TRUE(WaitForState(controller_, SERVICE_RUNNING, 15000));
+        process_ = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE,
+                               Query(controller_).dwProcessId);
+    }
+    // Stops the service and checks how it ended: stopped, exit code 0, process gone.
+    void StopAndCheckEnd() {
+        SERVICE_STATUS answer = Control(controller_, SERVICE_CONTROL_STOP);
+        EXPECT_TRUE(answer.dwCurrentState == SERVICE_STOP_PENDING ||
+                    answer.dwCurrentState == SERVICE_STOPPED)
+            << answer.dwCurrentState;
+        if (answer.dwCurrentState == SERVICE_STOP_PENDING) {
+            EXPECT_EQ(answer.dwCheckPoint, 1u);
+            EXPECT_EQ(answer.dwWaitHint, 5000u);
+        }
+        ASSERT_TRUE(WaitForState(controller_, SERVICE_STOPPED, 10000));
+        EXPECT_EQ(Query(controller_).dwWin32ExitCode, 0u);
+        ASSERT_NE(process_, nullptr);
+        EXPECT_EQ(WaitForSingleObject(process_, 5000), WAIT_OBJECT_0);
+        DWORD code = 1;
+        GetExitCodeProcess(process_, &code);
+        EXPECT_EQ(code, 0u);
+        CloseHandle(process_);
+        process_ = nullptr;
+        std::string log = ReadWholeFile(log_);
+        size_t stop = log.find("<<StopService called>>\r\n");
+        ASSERT_NE(stop, std::string::npos);
+        EXPECT_NE(log.find("<<In terminate()>>\r\n", stop), std::string::npos);
+    }
+    void TearDown() override {
+        if (process_ != nullptr) {
+            CloseHandle(process_);
+        }
+        if (controller_.service != nullptr) {
+            DeleteLeftover();
+            CloseServiceHandle(controller_.service);
+            CloseServiceHandle(controller_.manager);
+        }
+    }
+    std::string Log() const { return ReadWholeFile(log_); }
+    std::string installation_;
+    std::string log_;
+    Controller controller_ = {nullptr, nullptr};
+    HANDLE process_ = nullptr;
+};
+
+TEST_F(ScmService, StartsAndTracesIntoTheLogOfItsCommandLine) {
+    Install("main=return\n");
+    StartAndWaitRunning();
+    ASSERT_TRUE(WaitForFileText(log_, "<<Server Exiting>>", 10000));
+    std::string log = Log();
+    EXPECT_EQ(log.find("In ServiceMain\r\n"), 0u);
+    EXPECT_NE(log.find("InitService succeeded\r\n"), std::string::npos);
+    EXPECT_NE(log.find("Current directory set to " + installation_ + "\r\nStarting JVM\r\n"),
+              std::string::npos);
+    EXPECT_NE(log.find("Launched Java 1.1 VM in library " + installation_ + "\\bin\\javai.dll"),
+              std::string::npos);
+    EXPECT_EQ(Query(controller_).dwCurrentState, DWORD{SERVICE_RUNNING});  // main returned
+    StopAndCheckEnd();
+}
+
+TEST_F(ScmService, InterrogateAndUnknownControlsAnswerTheCurrentState) {
+    Install("main=return\n");
+    StartAndWaitRunning();
+    SERVICE_STATUS interrogated = Control(controller_, SERVICE_CONTROL_INTERROGATE);
+    EXPECT_EQ(interrogated.dwCurrentState, DWORD{SERVICE_RUNNING});
+    EXPECT_EQ(interrogated.dwControlsAccepted, 7u);
+    SERVICE_STATUS custom = Control(controller_, 200);
+    EXPECT_EQ(custom.dwCurrentState, DWORD{SERVICE_RUNNING});
+    StopAndCheckEnd();
+}
+
+TEST_F(ScmService, PauseSuspendsTheWorkerAndContinueResumesIt) {
+    Install("main=count\n");
+    StartAndWaitRunning();
+    ASSERT_TRUE(WaitForFileText(installation_ + "\\bin\\javai.count", "5", 10000));
+
+    EXPECT_EQ(Control(controller_, SERVICE_CONTROL_PAUSE).dwCurrentState, DWORD{SERVICE_PAUSED});
+    Sleep(100);
+    long paused = CountOf(installation_);
+    Sleep(400);
+    EXPECT_EQ(CountOf(installation_), paused);
+    EXPECT_EQ(Control(controller_, SERVICE_CONTROL_PAUSE).dwCurrentState, DWORD{SERVICE_PAUSED});
+    EXPECT_EQ(Occurrences(Log(), "<<PauseService called>>\r\n"), 1);
+
+    EXPECT_EQ(Control(controller_, SERVICE_CONTROL_CONTINUE).dwCurrentState, DWORD{SERVICE_RUNNING});
+    Sleep(400);
+    EXPECT_GT(CountOf(installation_), paused);
+    EXPECT_EQ(Control(controller_, SERVICE_CONTROL_CONTINUE).dwCurrentState, DWORD{SERVICE_RUNNING});
+    EXPECT_EQ(Occurrences(Log(), "<<ResumeService called>>\r\n"), 1);
+    StopAndCheckEnd();
+}
+
+TEST_F(ScmService, StopWhilePausedEndsNormally) {
+    Install("main=count\n");
+    StartAndWaitRunning();
+    EXPECT_EQ(Control(controller_, SERVICE_CONTROL_PAUSE).dwCurrentState, DWORD{SERVICE_PAUSED});
+    StopAndCheckEnd();
+}
+
+TEST_F(ScmService, WorkerWithoutVmLeavesTheServiceRunningUntilStopped) {
+    Install("", "");
+    StartAndWaitRunning();
+    ASSERT_TRUE(WaitForFileText(log_, "<<Server Exiting>>", 10000));
+    EXPECT_NE(Log().find("Could not load library \\jre\\bin\\javai.dll\r\n"), std::string::npos);
+    Sleep(300);
+    EXPECT_EQ(Query(controller_).dwCurrentState, DWORD{SERVICE_RUNNING});
+    StopAndCheckEnd();
+}
+
+TEST_F(ScmService, WorkerKilledWhileWritingTheLogNeverHoldsUpTheEnd) {
+    Install("main=logloop\n");
+    for (int round = 0; round < 8; ++round) {
+        StartAndWaitRunning();
+        ASSERT_TRUE(WaitForFileText(log_, "in a tight loop", 10000));
+        Sleep(50 + 37 * round);
+        DWORD start = GetTickCount();
+        StopAndCheckEnd();
+        EXPECT_LT(GetTickCount() - start, 8000u) << "round " << round;
+        if (HasFatalFailure()) {
+            return;
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,470 @@
+// ServiceMain, the control handler and terminate in this process, through the seam:
+// fake registration and status reports, events and threads that record their use.
+#include "service/service_control.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "launcher/system_calls.h"
+#include "service/service_main.h"
+#include "support/log_reset.h"
+#include "support/testkit.h"
+
+namespace {
+
+struct Report {
+    DWORD state, win32, specific, checkPoint, waitHint, controls;
+    bool operator==(const Report& o) const {
+        return state == o.state && win32 == o.win32 && specific == o.specific &&
+               checkPoint == o.checkPoint && waitHint == o.waitHint && controls == o.controls;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const Report& r) {
+    return out << "(" << r.state << "," << r.win32 << "," << r.specific << "," << r.checkPoint
+               << "," << r.waitHint << " controls " << r.controls << ")";
+}
+
+// What the fakes saw and what they are to do. Calls come from the test thread and
+// from the service main thread one after the other, and from the overlap test's two
+// threads at once: guarded by one lock.
+struct Platform {
+    CRITICAL_SECTION lock;
+    std::vector<Report> reports;
+    int refuseReport;          // the number of the report to refuse (1 = first), 0: none
+    DWORD refuseError;         // last-error code set by a refused report
+    bool failRegistration;
+    bool failEvent;
+    bool failThread;
+    std::string registeredName;
+    std::vector<std::string> calls;  // "SetEvent", "Suspend", "Resume", "TerminateThread", ...
+    std::set<HANDLE> closed;
+    bool usedClosedHandle;
+    bool terminatedProcess;
+    HANDLE workerRelease;      // the fake worker waits for it
+    HANDLE event;
+    HANDLE worker;
+} g_platform;
+
+void Note(const std::string& call, HANDLE handle) {
+    EnterCriticalSection(&g_platform.lock);
+    g_platform.calls.push_back(call);
+    if (g_platform.closed.count(handle) != 0) {
+        g_platform.usedClosedHandle = true;
+    }
+    LeaveCriticalSection(&g_platform.lock);
+}
+
+SERVICE_STATUS_HANDLE WINAPI FakeRegister(LPCSTR name, LPHANDLER_FUNCTION) {
+    g_platform.registeredName = name;
+    if (g_platform.failRegistration) {
+        SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+        return nullptr;
+    }
+    return reinterpret_cast<SERVICE_STATUS_HANDLE>(0x5150);
+}
+
+BOOL WINAPI FakeSetStatus(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS status) {
+    EnterCriticalSection(&g_platform.lock);
+    g_platform.reports.push_back({status->dwCurrentState, status->dwWin32ExitCode,
+                                  status->dwServiceSpecificExitCode, status->dwCheckPoint,
+                                  status->dwWaitHint, status->dwControlsAccepted});
+    bool refuse = static_cast<int>(g_platform.reports.size()) == g_platform.refuseReport;
+    LeaveCriticalSection(&g_platform.lock);
+    if (refuse) {
+        SetLastError(g_platform.refuseError);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HANDLE WINAPI FakeCreateEvent(LPSECURITY_ATTRIBUTES, BOOL manual, BOOL initial, LPCSTR name) {
+    if (g_platform.failEvent) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    g_platform.event = CreateEventA(nullptr, manual, initial, name);
+    return g_platform.event;
+}
+
+unsigned __stdcall FakeWorker(void*) {
+    WaitForSingleObject(g_platform.workerRelease, INFINITE);
+    return 0;
+}
+
+uintptr_t __cdecl FakeBeginThread(void*, unsigned, ThreadBody, void*, unsigned, unsigned* id) {
+    if (g_platform.failThread) {
+        SetLastError(ERROR_NO_SYSTEM_RESOURCES);
+        return 0;
+    }
+    uintptr_t thread = _beginthreadex(nullptr, 0, FakeWorker, nullptr, 0, id);
+    g_platform.worker = reinterpret_cast<HANDLE>(thread);
+    return thread;
+}
+
+BOOL WINAPI FakeSetEvent(HANDLE event) {
+    Note("SetEvent", event);
+    return SetEvent(event);
+}
+DWORD WINAPI FakeSuspend(HANDLE thread) {
+    Note("Suspend", thread);
+    return SuspendThread(thread);
+}
+DWORD WINAPI FakeResume(HANDLE thread) {
+    Note("Resume", thread);
+    return ResumeThread(thread);
+}
+BOOL WINAPI FakeTerminateThread(HANDLE thread, DWORD code) {
+    Note("TerminateThread", thread);
+    return TerminateThread(thread, code);
+}
+BOOL WINAPI FakeCloseHandle(HANDLE handle) {
+    Note(handle == g_platform.event ? "CloseEvent" : "CloseWorker", handle);
+    EnterCriticalSection(&g_platform.lock);
+    g_platform.closed.insert(handle);
+    LeaveCriticalSection(&g_platform.lock);
+    return TRUE;  // kept open, so that a late use is seen instead of reaching a new object
+}
+BOOL WINAPI FakeTerminateProcess(HANDLE, UINT code) {
+    g_platform.terminatedProcess = code == 0;
+    return TRUE;
+}
+
+class Service : public ::testing::Test {
+protected:
+    void SetUp() override {
+        InitializeCriticalSection(&g_platform.lock);
+        g_platform.reports.clear();
+        g_platform.calls.clear();
+        g_platform.closed.clear();
+        g_platform.refuseReport = 0;
+        g_platform.refuseError = ERROR_INVALID_HANDLE;
+        g_platform.failRegistration = g_platform.failEvent = g_platform.failThread = false;
+        g_platform.usedClosedHandle = g_platform.terminatedProcess = false;
+        g_platform.event = g_platform.worker = nullptr;
+        g_platform.workerRelease = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        *GetServiceControlState() = ServiceControlState{nullptr, SERVICE_RUNNING, nullptr, 0, 0, nullptr};
+        g_system.RegisterServiceCtrlHandlerA = FakeRegister;
+        g_system.SetServiceStatus = FakeSetStatus;
+        g_system.CreateEventA = FakeCreateEvent;
+        g_system.BeginThread = FakeBeginThread;
+        g_system.SetEvent = FakeSetEvent;
+        g_system.SuspendThread = FakeSuspend;
+        g_system.ResumeThread = FakeResume;
+        g_system.TerminateThread = FakeTerminateThread;
+        g_system.CloseHandle = FakeCloseHandle;
+        g_system.TerminateProcess = FakeTerminateProcess;
+        ResetLogSettings();
+        log_ = FreshDirectory("service-seam") + "\\trace.log";
+        SetLogFilePath(log_.c_str());
+    }
+    void TearDown() override {
+        SetEvent(g_platform.workerRelease);
+        RestoreSystemCalls();
+        ResetLogSettings();
+        DeleteCriticalSection(&g_platform.lock);
+    }
+    std::string Log() const { return ReadWholeFile(log_); }
+    // Runs ServiceMain on a thread of its own, as the dispatcher does.
+    static DWORD WINAPI ServiceMainThread(void*) {
+        ServiceMain(0, nullptr);
+        return 0;
+    }
+    HANDLE StartServiceMain() { return CreateThread(nullptr, 0, ServiceMainThread, nullptr, 0, nullptr); }
+    bool WaitForReports(size_t count) {
+        for (int i = 0; i < 500; ++i) {
+            EnterCriticalSection(&g_platform.lock);
+            size_t have = g_platform.reports.size();
+            LeaveCriticalSection(&g_platform.lock);
+            if (have >= count) {
+                return true;
+            }
+            Sleep(10);
+        }
+        return false;
+    }
+    // A running service as ServiceMain leaves it, for the handler's table.
+    void SetUpRunning() {
+        ServiceControlState* state = GetServiceControlState();
+        state->statusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE>(0x5150);
+        state->stopEvent = g_platform.event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        ASSERT_EQ(InitService(), kInitServiceSucceeded);
+        g_platform.reports.clear();
+        WriteWholeFile(log_, "");
+    }
+    std::string log_;
+};
+
+const Report kPending1 = {2, 0, 0, 1, 5000, 0};
+const Report kPending2 = {2, 0, 0, 2, 1000, 0};
+const Report kPending3 = {2, 0, 0, 3, 5000, 0};
+const Report kRunning = {4, 0, 0, 0, 0, 7};
+Report Stopped(DWORD win32) {
+    return {1, win32, 0, 0, 0, 7};
+}
+
+TEST_F(Service, NormalRunReportsStartUpRunningStopPendingAndStopped) {
+    HANDLE main = StartServiceMain();
+    ASSERT_TRUE(WaitForReports(4));
+    ServiceCtrlHandler(SERVICE_CONTROL_STOP);
+    ASSERT_EQ(WaitForSingleObject(main, 10000), WAIT_OBJECT_0);
+    CloseHandle(main);
+    EXPECT_EQ(g_platform.registeredName, "Quenlor Tessaly");
+    EXPECT_EQ(g_platform.reports, (std::vector<Report>{kPending1, kPending2, kPending3, kRunning,
+                                                       {3, 0, 0, 1, 5000, 7}, Stopped(0)}));
+    EXPECT_EQ(Log(), Crlf("In ServiceMain\nInitService succeeded\n<<StopService called>>\n"
+                          "<<In terminate()>>\n"));
+    EXPECT_EQ(g_platform.calls, (std::vector<std::string>{"SetEvent", "CloseEvent",
+                                                          "TerminateThread", "CloseWorker"}));
+    EXPECT_TRUE(g_platform.terminatedProcess);  // the worker was still running when ended
+    EXPECT_FALSE(g_platform.usedClosedHandle);
+}
+
+TEST_F(Service, WorkerThatHadEndedIsClosedWithoutEndingTheProcess) {
+    HANDLE main = StartServiceMain();
+    ASSERT_TRUE(WaitForReports(4));
+    SetEvent(g_platform.workerRelease);
+    WaitForSingleObject(g_platform.worker, 5000);
+    ServiceCtrlHandler(SERVICE_CONTROL_STOP);
+    ASSERT_EQ(WaitForSingleObject(main, 10000), WAIT_OBJECT_0);
+    CloseHandle(main);
+    EXPECT_FALSE(g_platform.terminatedProcess);
+    EXPECT_EQ(g_platform.reports.back(), Stopped(0));
+}
+
+struct StartFailure {
+    const char* name;
+    bool failRegistration, failEvent, failThread;
+    int refuseReport;
+    const char* messages;
+    std::vector<Report> reports;  // the stopped one last, when there is one
+    std::vector<std::string> released;
+};
+
+class ServiceStartFailure : public Service, public ::testing::WithParamInterface<StartFailure> {};
+
+TEST_P(ServiceStartFailure, LeavesThroughTerminateWithTheLastErrorCode) {
+    const StartFailure& c = GetParam();
+    g_platform.failRegistration = c.failRegistration;
+    g_platform.failEvent = c.failEvent;
+    g_platform.failThread = c.failThread;
+    g_platform.refuseReport = c.refuseReport;
+    HANDLE main = StartServiceMain();
+    ASSERT_EQ(WaitForSingleObject(main, 10000), WAIT_OBJECT_0);
+    CloseHandle(main);
+    EXPECT_EQ(Log(), Crlf(c.messages));
+    EXPECT_EQ(g_platform.reports, c.reports);
+    std::vector<std::string> released;
+    for (const std::string& call : g_platform.calls) {
+        if (call != "SetEvent") {
+            released.push_back(call);
+        }
+    }
+    EXPECT_EQ(released, c.released);
+}
+
+
+INSTANTIATE_TEST_SUITE_P(
+    EachStep, ServiceStartFailure,
+    ::testing::Values(
+        StartFailure{"Registration", true, false, false, 0,
+                     "In ServiceMain\nServiceMain: RegisterServiceCtrlHandler failed\n"
+                     "<<In terminate()>>\n",
+                     {}, {}},
+        StartFailure{"FirstReport", false, false, false, 1,
+                     "In ServiceMain\n<<StopService called>>\nServiceMain: SendStatusToSCM failed\n"
+                     "<<In terminate()>>\n",
+                     {kPending1, Stopped(ERROR_INVALID_HANDLE)}, {}},
+        StartFailure{"EventCreation", false, true, false, 0,
+                     "In ServiceMain\nServiceMain: CreateEvent failed\n<<In terminate()>>\n",
+                     {kPending1, Stopped(ERROR_NOT_ENOUGH_MEMORY)}, {}},
+        StartFailure{"SecondReport", false, false, false, 2,
+                     "In ServiceMain\n<<StopService called>>\nServiceMain: SendStatusToSCM failed\n"
+                     "<<In terminate()>>\n",
+                     {kPending1, kPending2, Stopped(ERROR_INVALID_HANDLE)}, {"CloseEvent"}},
+        StartFailure{"ThirdReport", false, false, false, 3,
+                     "In ServiceMain\n<<StopService called>>\nServiceMain: SendStatusToSCM failed\n"
+                     "<<In terminate()>>\n",
+                     {kPending1, kPending2, kPending3, Stopped(ERROR_INVALID_HANDLE)},
+                     {"CloseEvent"}},
+        StartFailure{"InitService", false, false, true, 0,
+                     "In ServiceMain\nInitService failed\n<<In terminate()>>\n",
+                     {kPending1, kPending2, kPending3, Stopped(ERROR_NO_SYSTEM_RESOURCES)},
+                     {"CloseEvent"}},
+        StartFailure{"RunningReport", false, false, false, 4,
+                     "In ServiceMain\nInitService succeeded\n<<StopService called>>\n"
+                     "ServiceMain: SendStatusToSCM failed\n<<In terminate()>>\n",
+                     {kPending1, kPending2, kPending3, kRunning, Stopped(ERROR_INVALID_HANDLE)},
+                     {"CloseEvent", "TerminateThread", "CloseWorker"}}),
+    [](const ::testing::TestParamInfo<StartFailure>& info) { return std::string(info.param.name); });
+
+// --- The control handler, row by row
+
+TEST_F(Service, InterrogateAndUnknownCodesAnswerTheCurrentState) {
+    SetUpRunning();
+    for (DWORD code : {DWORD{SERVICE_CONTROL_INTERROGATE}, DWORD{0}, DWORD{6}, DWORD{200}}) {
+        ServiceCtrlHandler(code);
+    }
+    EXPECT_EQ(g_platform.reports, (std::vector<Report>(4, kRunning)));
+    EXPECT_EQ(Log(), "");
+}
+
+TEST_F(Service, InterrogateDuringStartUpAnswersRunning) {
+    GetServiceControlState()->statusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE>(0x5150);
+    ServiceCtrlHandler(SERVICE_CONTROL_INTERROGATE);
+    EXPECT_EQ(g_platform.reports, (std::vector<Report>{kRunning}));
+}
+
+TEST_F(Service, PauseSuspendsOnceAndContinueResumesOnce) {
+    SetUpRunning();
+    ServiceCtrlHandler(SERVICE_CONTROL_PAUSE);
+    ServiceCtrlHandler(SERVICE_CONTROL_PAUSE);
+    ServiceCtrlHandler(SERVICE_CONTROL_INTERROGATE);
+    ServiceCtrlHandler(SERVICE_CONTROL_CONTINUE);
+    ServiceCtrlHandler(SERVICE_CONTROL_CONTINUE);
+    const Report paused = {7, 0, 0, 0, 0, 7};
+    EXPECT_EQ(g_platform.reports,
+              (std::vector<Report>{{6, 0, 0, 1, 1000, 7}, paused, paused, paused,
+                                   {5, 0, 0, 1, 1000, 7}, kRunning, kRunning}));
+    EXPECT_EQ(Log(), Crlf("<<PauseService called>>\n<<ResumeService called>>\n"));
+    EXPECT_EQ(g_platform.calls, (std::vector<std::string>{"Suspend", "Resume"}));
+}
+
+TEST_F(Service, PauseAndContinueWithoutTheRunningFlagOnlyReport) {
+    SetUpRunning();
+    InterlockedExchange(&GetServiceControlState()->running, 0);
+    ServiceCtrlHandler(SERVICE_CONTROL_PAUSE);
+    ServiceCtrlHandler(SERVICE_CONTROL_CONTINUE);
+    EXPECT_EQ(g_platform.reports, (std::vector<Report>{kRunning, kRunning}));
+    EXPECT_TRUE(g_platform.calls.empty());
+}
+
+TEST_F(Service, StopSignalsTheEventWithoutAClosingReport) {
+    SetUpRunning();
+    ServiceCtrlHandler(SERVICE_CONTROL_PAUSE);
+    g_platform.reports.clear();
+    ServiceCtrlHandler(SERVICE_CONTROL_STOP);
+    EXPECT_EQ(g_platform.reports, (std::vector<Report>{{3, 0, 0, 1, 5000, 7}}));
+    EXPECT_EQ(GetServiceControlState()->currentState, DWORD{SERVICE_STOP_PENDING});
+    EXPECT_EQ(GetServiceControlState()->running, 0);
+    EXPECT_EQ(GetServiceControlState()->paused, 1);  // the worker stays suspended
+    EXPECT_EQ(WaitForSingleObject(g_platform.event, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(Log(), Crlf("<<PauseService called>>\n<<StopService called>>\n"));
+}
+
+TEST_F(Service, ShutdownSendsAndWritesNothing) {
+    SetUpRunning();
+    ServiceCtrlHandler(SERVICE_CONTROL_SHUTDOWN);
+    EXPECT_TRUE(g_platform.reports.empty());
+    EXPECT_EQ(Log(), "");
+    EXPECT_EQ(WaitForSingleObject(g_platform.event, 0), WAIT_TIMEOUT);
+}
+
+TEST_F(Service, RefusedReportInEachRowStopsTheService) {
+    SetUpRunning();
+    g_platform.refuseReport = 1;  // the pause-pending report
+    ServiceCtrlHandler(SERVICE_CONTROL_PAUSE);
+    EXPECT_EQ(Log(), Crlf("<<StopService called>>\n<<PauseService called>>\n"));
+    EXPECT_EQ(g_platform.reports.back(), (Report{7, 0, 0, 0, 0, 7}));
+    EXPECT_EQ(WaitForSingleObject(g_platform.event, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(g_platform.calls, (std::vector<std::string>{"SetEvent", "Suspend"}));
+
+    // The running flag is down now: continue only reports, and that report is refused.
+    g_platform.reports.clear();
+    g_platform.refuseReport = 1;
+    WriteWholeFile(log_, "");
+    ServiceCtrlHandler(SERVICE_CONTROL_CONTINUE);
+    EXPECT_EQ(Log(), Crlf("<<StopService called>>\n"));
+
+    g_platform.reports.clear();
+    g_platform.refuseReport = 1;
+    WriteWholeFile(log_, "");
+    ServiceCtrlHandler(SERVICE_CONTROL_STOP);
+    EXPECT_EQ(Log(), Crlf("<<StopService called>>\n<<StopService called>>\n"));
+
+    g_platform.reports.clear();
+    g_platform.refuseReport = 1;
+    WriteWholeFile(log_, "");
+    ServiceCtrlHandler(SERVICE_CONTROL_INTERROGATE);
+    EXPECT_EQ(Log(), Crlf("<<StopService called>>\n"));
+}
+
+TEST_F(Service, RefusedContinuePendingStillResumes) {
+    SetUpRunning();
+    ServiceCtrlHandler(SERVICE_CONTROL_PAUSE);
+    g_platform.reports.clear();
+    g_platform.refuseReport = 1;
+    ServiceCtrlHandler(SERVICE_CONTROL_CONTINUE);
+    EXPECT_EQ(g_platform.reports.back(), kRunning);
+    EXPECT_EQ(GetServiceControlState()->paused, 0);
+    EXPECT_EQ(g_platform.calls.back(), "Resume");
+}
+
+// --- Status record and teardown
+
+TEST_F(Service, StatusRecordAcceptsNoControlsOnlyWhileStartIsPending) {
+    GetServiceControlState()->statusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE>(0x5150);
+    for (DWORD state = 1; state <= 7; ++state) {
+        SendStatusToSCM(state, 0, 0, 0, 0);
+    }
+    SendStatusToSCM(SERVICE_STOPPED, 5, 42, 0, 0);
+    ASSERT_EQ(g_platform.reports.size(), 8u);
+    for (DWORD i = 0; i < 7; ++i) {
+        EXPECT_EQ(g_platform.reports[i].controls, i + 1 == 2 ? 0u : 7u) << "state " << i + 1;
+    }
+    EXPECT_EQ(g_platform.reports[7], (Report{1, 1066, 42, 0, 0, 7}));
+}
+
+TEST_F(Service, TerminateWithNothingToReleaseOnlyWritesItsMessage) {
+    terminate(0);
+    EXPECT_EQ(Log(), Crlf("<<In terminate()>>\n"));
+    EXPECT_TRUE(g_platform.reports.empty());
+    EXPECT_TRUE(g_platform.calls.empty());
+}
+
+TEST_F(Service, RefusedStoppedReportWritesStopServiceAfterTerminateAndSignalsNothing) {
+    SetUpRunning();
+    g_platform.refuseReport = 1;
+    terminate(0);
+    EXPECT_EQ(Log(), Crlf("<<In terminate()>>\n<<StopService called>>\n"));
+    EXPECT_EQ(g_platform.calls,
+              (std::vector<std::string>{"CloseEvent", "TerminateThread", "CloseWorker"}));
+    EXPECT_EQ(GetServiceControlState()->workerThread, nullptr);
+}
+
+// --- No handle is used once terminate has closed it
+
+DWORD WINAPI HammerHandler(void* parameter) {
+    volatile LONG* stop = static_cast<volatile LONG*>(parameter);
+    for (int i = 0; *stop == 0; ++i) {
+        ServiceCtrlHandler(i % 3 == 2 ? SERVICE_CONTROL_STOP
+                                      : (i % 3 == 0 ? SERVICE_CONTROL_PAUSE : SERVICE_CONTROL_CONTINUE));
+        StopService();
+    }
+    return 0;
+}
+
+TEST_F(Service, PauseContinueAndStopNeverReachHandlesThatTerminateClosed) {
+    ResetLogSettings();  // keep the log out of the race: thousands of calls
+    for (int round = 0; round < 100; ++round) {
+        SetUpRunning();
+        volatile LONG stop = 0;
+        InterlockedExchange(&GetServiceControlState()->running, 1);
+        HANDLE hammer = CreateThread(nullptr, 0, HammerHandler, const_cast<LONG*>(&stop), 0, nullptr);
+        Sleep(round % 5);
+        terminate(0);
+        Sleep(2);
+        InterlockedExchange(&stop, 1);
+        WaitForSingleObject(hammer, 10000);
+        CloseHandle(hammer);
+        ASSERT_FALSE(g_platform.usedClosedHandle) << "round " << round;
+        ResumeThread(g_platform.worker);  // killed already; keeps the suspension count honest
+        GetServiceControlState()->currentState = SERVICE_RUNNING;
+        GetServiceControlState()->paused = 0;
+    }
+}
+
+}  // namespace
