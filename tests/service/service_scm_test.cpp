@@ -1,5 +1,8 @@
 // The real program installed as the service "Quenlor Tessaly" in the Wine prefix and
 // driven through the service control manager, with the stand-in VM library.
+#include <windows.h>
+#include <tlhelp32.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -86,7 +89,8 @@ int Occurrences(const std::string& text, const std::string& part) {
 
 class ScmService : public ::testing::Test {
 protected:
-    void Install(const std::string& settings, const std::string& library = "javai.dll") {
+    void Install(const std::string& settings, const std::string& library = "javai.dll",
+                 const std::string& options = "") {
         installation_ = MakeInstallation(
             std::string("scm-") + ::testing::UnitTest::GetInstance()->current_test_info()->name(),
             library);
@@ -94,7 +98,8 @@ protected:
             ConfigureStandIn(installation_, settings);
         }
         log_ = installation_ + "\\trace.log";
-        controller_ = CreateTessalyService(TessalyCommand(installation_, "-l \"" + log_ + "\""));
+        controller_ = CreateTessalyService(
+            TessalyCommand(installation_, options + "-l \"" + log_ + "\""));
         ASSERT_NE(controller_.service, nullptr) << GetLastError();
     }
     void StartAndWaitRunning() {
@@ -221,6 +226,85 @@ TEST_F(ScmService, WorkerKilledWhileWritingTheLogNeverHoldsUpTheEnd) {
             return;
         }
     }
+}
+
+// Each thread's messages, in the order that thread writes them.
+const char* const kHandlerThread[] = {"<<PauseService called>>\r\n", "<<ResumeService called>>\r\n",
+                                      "<<StopService called>>\r\n"};
+const char* const kServiceMainThread[] = {"In ServiceMain\r\n", "InitService succeeded\r\n",
+                                          "<<In terminate()>>\r\n"};
+const char* const kWorkerThread[] = {"\r\n<<Ostrelin Server Starting>>\r\n\r\n",
+                                     "Current directory set to ", "Starting JVM\r\n",
+                                     "QUERY_STRING not defined\r\n", "java.compiler=NONE\r\n",
+                                     "Launched Java 1.1 VM in library ", "Main method completed\r\n",
+                                     "\r\n<<Server Exiting>>\r\n\r\n"};
+
+template <size_t N>
+void ExpectInOrder(const std::string& log, const char* const (&messages)[N]) {
+    size_t at = 0;
+    for (const char* message : messages) {
+        size_t found = log.find(message, at);
+        ASSERT_NE(found, std::string::npos) << "missing or out of order: " << message;
+        EXPECT_EQ(log.find(message, found + 1), std::string::npos) << "twice: " << message;
+        at = found + strlen(message);
+    }
+}
+
+TEST_F(ScmService, WholeRoadOfStartPauseContinueAndStop) {
+    Install("main=return\n");
+    StartAndWaitRunning();
+    ASSERT_TRUE(WaitForFileText(log_, "<<Server Exiting>>", 10000));
+    EXPECT_EQ(Control(controller_, SERVICE_CONTROL_PAUSE).dwCurrentState, DWORD{SERVICE_PAUSED});
+    EXPECT_EQ(Control(controller_, SERVICE_CONTROL_CONTINUE).dwCurrentState, DWORD{SERVICE_RUNNING});
+    StopAndCheckEnd();
+    std::string log = Log();
+    ExpectInOrder(log, kHandlerThread);
+    ExpectInOrder(log, kServiceMainThread);
+    ExpectInOrder(log, kWorkerThread);
+    EXPECT_EQ(log.find("Current directory set to " + installation_ + "\r\n"),
+              log.find("Current directory set to "));
+}
+
+DWORD FindProcessByName(const char* name) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    DWORD found = 0;
+    for (BOOL more = Process32First(snapshot, &entry); more && found == 0;
+         more = Process32Next(snapshot, &entry)) {
+        if (_stricmp(entry.szExeFile, name) == 0) {
+            found = entry.th32ProcessID;
+        }
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+DWORD WINAPI StartInBackground(void* service) {
+    StartServiceA(static_cast<SC_HANDLE>(service), 0, nullptr);
+    return 0;
+}
+
+TEST_F(ScmService, DashAInTheServiceCommandLineRunsStandaloneWithoutTheDispatcher) {
+    Install("main=return\n", "javai.dll", "-a ");
+    // The service manager waits in vain for the service to connect; meanwhile the
+    // process runs as a background application.
+    HANDLE starter = CreateThread(nullptr, 0, StartInBackground, controller_.service, 0, nullptr);
+    ASSERT_TRUE(WaitForFileText(log_, "<<Server Exiting>>", 20000));
+    EXPECT_EQ(Log().find("In ServiceMain"), std::string::npos);
+    // The process lives on in its message loop after the worker has ended. Its window
+    // stands on the services' own desktop, out of this test's reach, so the process is
+    // ended from here.
+    DWORD processId = FindProcessByName("tessaly.exe");
+    ASSERT_NE(processId, 0u);
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, processId);
+    EXPECT_EQ(WaitForSingleObject(process, 1000), WAIT_TIMEOUT);
+    TerminateProcess(process, 0);
+    WaitForSingleObject(process, 10000);
+    CloseHandle(process);
+    WaitForSingleObject(starter, 60000);
+    CloseHandle(starter);
+    EXPECT_EQ(Log().find("In ServiceMain"), std::string::npos);
 }
 
 }  // namespace

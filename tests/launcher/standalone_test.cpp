@@ -1,0 +1,107 @@
+// The real program as a background application: its hidden window, the window's
+// answers, and how a close request from outside ends it.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/testkit.h"
+
+namespace {
+
+class Standalone : public ::testing::Test {
+protected:
+    void SetUp() override {
+        installation_ = MakeInstallation(
+            std::string("standalone-") +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        log_ = installation_ + "\\trace.log";
+    }
+    void TearDown() override {
+        if (process_.hProcess != nullptr) {
+            TerminateProcess(process_.hProcess, 1);
+            CloseHandle(process_.hProcess);
+            CloseHandle(process_.hThread);
+        }
+    }
+    HWND Start(const std::string& options, const std::string& waitFor = "<<Server Exiting>>") {
+        process_ = StartChild(TessalyCommand(installation_, options + " -l \"" + log_ + "\""), "", {});
+        EXPECT_TRUE(WaitForFileText(log_, waitFor, 15000));
+        return FindProgramWindow(process_.dwProcessId, 10000);
+    }
+    // Waits for the end of the process and returns its exit code, or -2 on time out.
+    long WaitForEnd() {
+        if (WaitForSingleObject(process_.hProcess, 10000) != WAIT_OBJECT_0) {
+            return -2;
+        }
+        DWORD code = 0;
+        GetExitCodeProcess(process_.hProcess, &code);
+        return static_cast<long>(static_cast<int32_t>(code));
+    }
+    std::string installation_;
+    std::string log_;
+    PROCESS_INFORMATION process_ = {};
+};
+
+TEST_F(Standalone, WindowIsHiddenAndNamedAfterTheService) {
+    HWND window = Start("");  // not started by the service control manager: standalone
+    ASSERT_NE(window, nullptr);
+    EXPECT_FALSE(IsWindowVisible(window));
+    char text[64] = "";
+    GetWindowTextA(window, text, sizeof text);
+    EXPECT_STREQ(text, "Quenlor Tessaly");
+    GetClassNameA(window, text, sizeof text);
+    EXPECT_STREQ(text, "Quenlor Tessaly");
+    LONG_PTR style = GetWindowLongPtrA(window, GWL_STYLE);
+    EXPECT_EQ(style & WS_OVERLAPPEDWINDOW, WS_OVERLAPPEDWINDOW);
+    EXPECT_EQ(style & WS_VISIBLE, 0);
+    // No taskbar button: neither visible nor marked as an application window.
+    EXPECT_EQ(GetWindowLongPtrA(window, GWL_EXSTYLE) & WS_EX_APPWINDOW, 0);
+    EXPECT_EQ(GetParent(window), nullptr);
+    EXPECT_EQ(GetMenu(window), nullptr);
+    EXPECT_EQ(GetClassLongPtrA(window, GCL_STYLE), static_cast<ULONG_PTR>(CS_VREDRAW | CS_HREDRAW));
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForEnd(), 0);
+}
+
+TEST_F(Standalone, PowerResumeEventsAreAnsweredWithOneOthersByTheDefault) {
+    HWND window = Start("-a");
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(SendMessageA(window, WM_POWERBROADCAST, 6, 0), 1);
+    EXPECT_EQ(SendMessageA(window, WM_POWERBROADCAST, 7, 0), 1);
+    // Every other event gets the platform's default answer, the same as a window of
+    // this test's own gives.
+    HWND reference = CreateWindowExA(0, "STATIC", "reference", WS_OVERLAPPED, 0, 0, 10, 10,
+                                     nullptr, nullptr, nullptr, nullptr);
+    for (WPARAM event : {WPARAM{0}, WPARAM{4}, WPARAM{10}, WPARAM{18}, WPARAM{0x8013}}) {
+        EXPECT_EQ(SendMessageA(window, WM_POWERBROADCAST, event, 0),
+                  DefWindowProcA(reference, WM_POWERBROADCAST, event, 0))
+            << "event " << event;
+    }
+    DestroyWindow(reference);
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForEnd(), 0);
+}
+
+TEST_F(Standalone, CloseRequestEndsTheProcessWithoutFurtherLogText) {
+    ConfigureStandIn(installation_, "main=thread\ntick_ms=30\n");
+    HWND window = Start("-a", "vm thread tick 3\r\n");
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(WaitForSingleObject(process_.hProcess, 0), WAIT_TIMEOUT);  // main returned
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForEnd(), 0);
+    std::string log = ReadWholeFile(log_);
+    size_t last = log.rfind("\r\n", log.size() - 3);
+    ASSERT_NE(last, std::string::npos);
+    EXPECT_EQ(log.compare(last + 2, 15, "vm thread tick "), 0) << log.substr(last);
+}
+
+TEST_F(Standalone, TaskkillWithoutForceEndsTheProcessWithExitCodeZero) {
+    HWND window = Start("-a");
+    ASSERT_NE(window, nullptr);
+    ChildRun kill = RunChild("taskkill.exe /pid " + std::to_string(process_.dwProcessId), "", {},
+                             20000);
+    EXPECT_TRUE(kill.finished);
+    EXPECT_EQ(WaitForEnd(), 0);
+}
+
+}  // namespace
