@@ -182,8 +182,9 @@ int StartJavaVM() {
         return kVmLibraryNotLoaded;
     }
 
-    GetDefaultJavaVMInitArgsFunction getDefaults = reinterpret_cast<GetDefaultJavaVMInitArgsFunction>(
-        FindExport(library, "JNI_GetDefaultJavaVMInitArgs"));
+    GetDefaultJavaVMInitArgsFunction getDefaults =
+        reinterpret_cast<GetDefaultJavaVMInitArgsFunction>(
+            FindExport(library, "JNI_GetDefaultJavaVMInitArgs"));
     if (getDefaults == nullptr) {
         LogText("Could not find JNI_GetDefaultJavaVMInitArgs in library ");
         LogLine(g_vmSession.libraryPath);

@@ -16,13 +16,13 @@ struct VmSession {
 // Results of StartJavaVM.
 enum {
     kVmCreated = 0,
-    kVmLibraryNotLoaded = 10,    // the library loads from neither place
-    kVmNoDefaultArgsExport = 20, // no JNI_GetDefaultJavaVMInitArgs
-    kVmNoMemoryClassPath = 30,   // the merged class path
-    kVmNoMemoryPropertyList = 40,// the property list or its first property
-    kVmNoMemoryProperty = 50,    // a forwarded property
-    kVmNoCreateExport = 60,      // no JNI_CreateJavaVM
-    kVmCreateFailed = 70,        // JNI_CreateJavaVM returned a negative value
+    kVmLibraryNotLoaded = 10,      // the library loads from neither place
+    kVmNoDefaultArgsExport = 20,   // no JNI_GetDefaultJavaVMInitArgs
+    kVmNoMemoryClassPath = 30,     // the merged class path
+    kVmNoMemoryPropertyList = 40,  // the property list or its first property
+    kVmNoMemoryProperty = 50,      // a forwarded property
+    kVmNoCreateExport = 60,        // no JNI_CreateJavaVM
+    kVmCreateFailed = 70,          // JNI_CreateJavaVM returned a negative value
 };
 
 int StartJavaVM();

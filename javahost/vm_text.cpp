@@ -33,7 +33,8 @@ int32_t ParseRegistryText(char* buffer, size_t bufferBytes, uint32_t byteCount) 
     return ParseDecimal(buffer);
 }
 
-char* MergeClassPath(const char16_t* fixedPath, const char* defaultPath, AllocateFunction allocate) {
+char* MergeClassPath(const char16_t* fixedPath, const char* defaultPath,
+                     AllocateFunction allocate) {
     if (defaultPath == nullptr) {
         defaultPath = "";
     }

@@ -69,9 +69,9 @@ static bool IsModifierKey(WORD virtualKey) {
 // opened afresh: it may be younger than the runtime library's own console handles.
 // When the console cannot be read the wait ends at once.
 static void WaitForKeyPress() {
-    HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                               nullptr);
+    HANDLE input =
+        CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     if (input == INVALID_HANDLE_VALUE) {
         return;
     }

@@ -8,8 +8,8 @@
 
 // Set only by the options, on the first thread before any other thread exists.
 struct LaunchOptions {
-    int verbose;              // "-v": the VM runs verbose
-    int runAsApplication;     // "-a": no service dispatcher, standalone at once
+    int verbose;           // "-v": the VM runs verbose
+    int runAsApplication;  // "-a": no service dispatcher, standalone at once
 };
 
 // --- Read by the other stages once the options are applied

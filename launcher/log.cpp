@@ -32,8 +32,8 @@ void LogText(const char* text) {
     DWORD lastError = GetLastError();
     if (g_logSettings.consoleFlag != 0) {
         DWORD written = 0;
-        WriteConsoleA(g_logSettings.consoleOutput, text, static_cast<DWORD>(strlen(text)),
-                      &written, nullptr);
+        WriteConsoleA(g_logSettings.consoleOutput, text, static_cast<DWORD>(strlen(text)), &written,
+                      nullptr);
     }
     if (g_logSettings.logFilePath != nullptr) {
         FILE* file = fopen(g_logSettings.logFilePath, "at+");

@@ -10,9 +10,9 @@
 // Written only while the options are read, before any other thread exists; read-only
 // afterwards, so every thread may read it without a lock.
 struct LogSettings {
-    int consoleFlag;            // 1 once the debug console was opened
-    HANDLE consoleOutput;       // GetStdHandle(STD_OUTPUT_HANDLE) of that console
-    const char* logFilePath;    // path after "-l", or null: no log file
+    int consoleFlag;          // 1 once the debug console was opened
+    HANDLE consoleOutput;     // GetStdHandle(STD_OUTPUT_HANDLE) of that console
+    const char* logFilePath;  // path after "-l", or null: no log file
 };
 
 // --- Settings, for the option reader

@@ -58,9 +58,9 @@ int RunStandalone(HINSTANCE instance) {
     windowClass.lpszClassName = kServiceName;
     RegisterClassA(&windowClass);
 
-    HWND window = CreateWindowExA(0, kServiceName, kServiceName, WS_OVERLAPPEDWINDOW,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                                  nullptr, nullptr, instance, nullptr);
+    HWND window = CreateWindowExA(0, kServiceName, kServiceName, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
+                                  instance, nullptr);
     ShowWindow(window, SW_HIDE);
     UpdateWindow(window);
 

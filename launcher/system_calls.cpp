@@ -9,9 +9,18 @@ static void* AllocateFromHeap(size_t bytes) {
 }
 
 static const SystemCalls kRealSystemCalls = {
-    ::RegisterServiceCtrlHandlerA, ::SetServiceStatus, ::CreateEventA, ::SetEvent,
-    ::CloseHandle, ::_beginthreadex, ::SuspendThread, ::ResumeThread, ::TerminateThread,
-    ::TerminateProcess, ::GetModuleFileNameA, AllocateFromHeap,
+    ::RegisterServiceCtrlHandlerA,
+    ::SetServiceStatus,
+    ::CreateEventA,
+    ::SetEvent,
+    ::CloseHandle,
+    ::_beginthreadex,
+    ::SuspendThread,
+    ::ResumeThread,
+    ::TerminateThread,
+    ::TerminateProcess,
+    ::GetModuleFileNameA,
+    AllocateFromHeap,
 };
 
 // Assigned by tests only; the program itself never changes an entry.

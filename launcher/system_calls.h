@@ -11,12 +11,12 @@ typedef unsigned(__stdcall* ThreadBody)(void* parameter);
 
 struct SystemCalls {
     // Service control manager
-    SERVICE_STATUS_HANDLE(WINAPI* RegisterServiceCtrlHandlerA)(LPCSTR name,
-                                                               LPHANDLER_FUNCTION handler);
+    SERVICE_STATUS_HANDLE(WINAPI* RegisterServiceCtrlHandlerA)
+    (LPCSTR name, LPHANDLER_FUNCTION handler);
     BOOL(WINAPI* SetServiceStatus)(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status);
     // Events and threads
-    HANDLE(WINAPI* CreateEventA)(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset,
-                                 BOOL initialState, LPCSTR name);
+    HANDLE(WINAPI* CreateEventA)
+    (LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCSTR name);
     BOOL(WINAPI* SetEvent)(HANDLE event);
     BOOL(WINAPI* CloseHandle)(HANDLE handle);
     // The runtime library's thread start: returns a thread handle, 0 on failure.

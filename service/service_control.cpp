@@ -18,8 +18,8 @@ static ServiceControlState g_serviceState = {nullptr, SERVICE_RUNNING, nullptr, 
 static SRWLOCK g_handleLock = SRWLOCK_INIT;
 
 enum : DWORD {
-    kAcceptedControls = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE |
-                        SERVICE_ACCEPT_SHUTDOWN,
+    kAcceptedControls =
+        SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_SHUTDOWN,
     kStopWaitHintMilliseconds = 5000,
     kPauseWaitHintMilliseconds = 1000,
     kContinueWaitHintMilliseconds = 1000,
@@ -90,7 +90,8 @@ BOOL SendStatusToSCM(DWORD currentState, DWORD win32ExitCode, DWORD serviceSpeci
     SERVICE_STATUS status = {};
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status.dwCurrentState = currentState;
-    status.dwControlsAccepted = currentState == SERVICE_START_PENDING ? 0 : DWORD{kAcceptedControls};
+    status.dwControlsAccepted =
+        currentState == SERVICE_START_PENDING ? 0 : DWORD{kAcceptedControls};
     status.dwWin32ExitCode =
         serviceSpecificExitCode != 0 ? ERROR_SERVICE_SPECIFIC_ERROR : win32ExitCode;
     status.dwServiceSpecificExitCode = serviceSpecificExitCode;

@@ -23,8 +23,7 @@ static void LeaveFailedStart() {
 }
 
 static BOOL ReportStartPending(DWORD checkPoint, DWORD waitHintMilliseconds) {
-    return SendStatusToSCM(SERVICE_START_PENDING, NO_ERROR, 0, checkPoint,
-                           waitHintMilliseconds);
+    return SendStatusToSCM(SERVICE_START_PENDING, NO_ERROR, 0, checkPoint, waitHintMilliseconds);
 }
 
 void WINAPI ServiceMain(DWORD, LPSTR*) {

@@ -14,8 +14,8 @@ const char kClosing[] = "Main method completed\n\n<<Server Exiting>>\n\n";
 class Worker : public ::testing::Test {
 protected:
     void SetUp() override {
-        installation_ = MakeInstallation(
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        installation_ =
+            MakeInstallation(::testing::UnitTest::GetInstance()->current_test_info()->name());
         log_ = installation_ + "\\trace.log";
     }
     StandaloneRun Run(const std::string& options, const std::vector<std::string>& environment = {},
@@ -41,10 +41,11 @@ TEST_F(Worker, StandaloneRunTracesTheWholeLaunch) {
     EXPECT_TRUE(run.sawText);
     EXPECT_TRUE(run.ended);
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.log, Crlf("\n<<Ostrelin Server Starting>>\n\nCurrent directory set to " +
-                            installation_ +
-                            "\nStarting JVM\nQUERY_STRING not defined\njava.compiler=NONE\n"
-                            "Launched Java 1.1 VM in library " + Library() + "\n" + kClosing));
+    EXPECT_EQ(run.log,
+              Crlf("\n<<Ostrelin Server Starting>>\n\nCurrent directory set to " + installation_ +
+                   "\nStarting JVM\nQUERY_STRING not defined\njava.compiler=NONE\n"
+                   "Launched Java 1.1 VM in library " +
+                   Library() + "\n" + kClosing));
 }
 
 TEST_F(Worker, VerboseOptionMakesTheVmVerbose) {
@@ -91,10 +92,11 @@ TEST_F(Worker, VmTextLongerThanTheHookBufferReachesTheLogWhole) {
 TEST_F(Worker, RelativeProgramPathResolvesAgainstTheStartingDirectory) {
     std::string below = installation_ + "\\below";
     CreateDirectoryA(below.c_str(), nullptr);
-    StandaloneRun run = RunStandaloneUntil("..\\tessaly.exe -a -l \"" + log_ + "\"", log_,
-                                           "<<Server Exiting>>", {}, below,
-                                           installation_ + "\\tessaly.exe");
-    EXPECT_NE(run.log.find("Current directory set to " + installation_ + "\r\n"), std::string::npos);
+    StandaloneRun run =
+        RunStandaloneUntil("..\\tessaly.exe -a -l \"" + log_ + "\"", log_, "<<Server Exiting>>", {},
+                           below, installation_ + "\\tessaly.exe");
+    EXPECT_NE(run.log.find("Current directory set to " + installation_ + "\r\n"),
+              std::string::npos);
     EXPECT_NE(run.log.find("Launched Java 1.1 VM in library " + Library()), std::string::npos);
 }
 

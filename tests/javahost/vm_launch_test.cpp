@@ -107,8 +107,8 @@ TEST_F(VmLaunch, CreationReturningMinusOneIsCode70) {
     EXPECT_EQ(StartJavaVM(), kVmCreateFailed);
     EXPECT_EQ(GetVmSession()->env, nullptr);
     EXPECT_EQ(Trace(), Crlf("Starting JVM\nQUERY_STRING not defined\njava.compiler=NONE\n"
-                            "Could not start Java 1.1 VM in library " + Library() +
-                            " 0xFFFFFFFF\n"));
+                            "Could not start Java 1.1 VM in library " +
+                            Library() + " 0xFFFFFFFF\n"));
 }
 
 TEST_F(VmLaunch, PositiveCreationResultIsSuccess) {
@@ -122,7 +122,8 @@ TEST_F(VmLaunch, QueryStringIsForwardedUnchanged) {
     _putenv("QUERY_STRING=a=b&c=%41%");
     ASSERT_EQ(StartJavaVM(), kVmCreated);
     EXPECT_EQ(Trace(), Crlf("Starting JVM\njava.compiler=NONE\nQUERY_STRING=a=b&c=%41%\n"
-                            "Launched Java 1.1 VM in library " + Library() + "\n"));
+                            "Launched Java 1.1 VM in library " +
+                            Library() + "\n"));
     EXPECT_TRUE(Recorded("property java.compiler=NONE"));
     EXPECT_TRUE(Recorded("property QUERY_STRING=a=b&c=%41%"));
 }
@@ -132,8 +133,9 @@ class VmLaunchWithoutDefaults : public VmLaunch {
 };
 TEST_F(VmLaunchWithoutDefaults, MissingDefaultsExportIsCode20) {
     EXPECT_EQ(StartJavaVM(), kVmNoDefaultArgsExport);
-    EXPECT_EQ(Trace(), Crlf("Starting JVM\nCould not find JNI_GetDefaultJavaVMInitArgs in library " +
-                            Library() + "\n"));
+    EXPECT_EQ(Trace(),
+              Crlf("Starting JVM\nCould not find JNI_GetDefaultJavaVMInitArgs in library " +
+                   Library() + "\n"));
 }
 
 class VmLaunchWithoutCreate : public VmLaunch {
@@ -143,7 +145,8 @@ TEST_F(VmLaunchWithoutCreate, MissingCreateExportIsCode60) {
     EXPECT_EQ(StartJavaVM(), kVmNoCreateExport);
     EXPECT_EQ(GetVmSession()->env, nullptr);
     EXPECT_EQ(Trace(), Crlf("Starting JVM\nQUERY_STRING not defined\njava.compiler=NONE\n"
-                            "Could not find JNI_CreateJavaVM in library " + Library() + "\n"));
+                            "Could not find JNI_CreateJavaVM in library " +
+                            Library() + "\n"));
 }
 
 // --- Where the library is looked for
@@ -156,8 +159,8 @@ protected:
         std::string home = FreshDirectory(name);
         CreateDirectoryA((home + "\\jre").c_str(), nullptr);
         CreateDirectoryA((home + "\\jre\\bin").c_str(), nullptr);
-        CopyFileA((BuildDirectory() + "\\javai.dll").c_str(), (home + "\\jre\\bin\\javai.dll").c_str(),
-                  FALSE);
+        CopyFileA((BuildDirectory() + "\\javai.dll").c_str(),
+                  (home + "\\jre\\bin\\javai.dll").c_str(), FALSE);
         return home;
     }
     std::string NotLoaded(const std::string& path) const {
@@ -211,7 +214,8 @@ TEST_F(VmLaunch, FirstPlaceWinsAndVrqHomeIsNotRead) {
     std::string home = FreshDirectory("vrq-home-unused");
     CreateDirectoryA((home + "\\jre").c_str(), nullptr);
     CreateDirectoryA((home + "\\jre\\bin").c_str(), nullptr);
-    CopyFileA((BuildDirectory() + "\\javai.dll").c_str(), (home + "\\jre\\bin\\javai.dll").c_str(), FALSE);
+    CopyFileA((BuildDirectory() + "\\javai.dll").c_str(), (home + "\\jre\\bin\\javai.dll").c_str(),
+              FALSE);
     _putenv(("VRQ_HOME=" + home).c_str());
     ASSERT_EQ(StartJavaVM(), kVmCreated);
     EXPECT_EQ(Trace(), LaunchTrace());
@@ -284,10 +288,10 @@ TEST_P(HeapOverride, ReplacesTheDefaultOnlyWithANonZeroNumber) {
     _putenv(("TESSALY_TEST_LONG=" + std::string(90, '1')).c_str());
     SetHeapValue(c.type, c.data.data(), static_cast<DWORD>(c.data.size()));
     ASSERT_EQ(StartJavaVM(), kVmCreated);
-    std::string change = c.newValue == nullptr
-                             ? ""
-                             : std::string("Changing max heap size from 0x01000000\n to ") +
-                                   c.newValue + "\n\n";
+    std::string change =
+        c.newValue == nullptr
+            ? ""
+            : std::string("Changing max heap size from 0x01000000\n to ") + c.newValue + "\n\n";
     EXPECT_EQ(Trace(), LaunchTrace(change));
     EXPECT_TRUE(Recorded("maxHeapSize " + std::to_string(c.recorded)));
     _putenv("TESSALY_TEST_HEAP=");
@@ -303,29 +307,29 @@ std::string Dword(uint32_t value) {
 
 INSTANTIATE_TEST_SUITE_P(
     EachType, HeapOverride,
-    ::testing::Values(
-        HeapCase{"SzNumber", REG_SZ, Text("67108864"), "0x04000000", 67108864},
-        HeapCase{"SzWithoutTerminator", REG_SZ, "1024", "0x00000400", 1024},
-        HeapCase{"SzDigitsThenLetters", REG_SZ, Text("64m"), "0x00000040", 64},
-        HeapCase{"SzLetters", REG_SZ, Text("m64"), nullptr, 16777216},
-        HeapCase{"SzEmpty", REG_SZ, Text(""), nullptr, 16777216},
-        HeapCase{"SzZero", REG_SZ, Text("0"), nullptr, 16777216},
-        HeapCase{"SzNegative", REG_SZ, Text("-1"), "0xFFFFFFFF", -1},
-        HeapCase{"Sz78Characters", REG_SZ, Text(std::string(70, '0') + "33554432"), "0x02000000",
-                 33554432},
-        HeapCase{"SzTooLongToFit", REG_SZ, Text(std::string(71, '0') + "33554432"), nullptr,
-                 16777216},
-        HeapCase{"ExpandSzWithVariable", REG_EXPAND_SZ, Text("%TESSALY_TEST_HEAP%"), "0x00100000",
-                 1048576},
-        HeapCase{"ExpandSzExpandingPastTheBuffer", REG_EXPAND_SZ, Text("%TESSALY_TEST_LONG%"),
-                 nullptr, 16777216},
-        HeapCase{"DwordZero", REG_DWORD, Dword(0), nullptr, 16777216},
-        HeapCase{"DwordNumber", REG_DWORD, Dword(0x02000000), "0x02000000", 33554432},
-        HeapCase{"DwordMinusOne", REG_DWORD, Dword(0xFFFFFFFF), "0xFFFFFFFF", -1},
-        HeapCase{"DwordBigEndianIsSwapped", REG_DWORD_BIG_ENDIAN, std::string("\x00\x10\x00\x00", 4),
-                 "0x00100000", 1048576},
-        HeapCase{"BinaryIgnored", REG_BINARY, Dword(0x02000000), nullptr, 16777216},
-        HeapCase{"MultiSzIgnored", REG_MULTI_SZ, std::string("123\0\0", 5), nullptr, 16777216}),
+    ::testing::Values(HeapCase{"SzNumber", REG_SZ, Text("67108864"), "0x04000000", 67108864},
+                      HeapCase{"SzWithoutTerminator", REG_SZ, "1024", "0x00000400", 1024},
+                      HeapCase{"SzDigitsThenLetters", REG_SZ, Text("64m"), "0x00000040", 64},
+                      HeapCase{"SzLetters", REG_SZ, Text("m64"), nullptr, 16777216},
+                      HeapCase{"SzEmpty", REG_SZ, Text(""), nullptr, 16777216},
+                      HeapCase{"SzZero", REG_SZ, Text("0"), nullptr, 16777216},
+                      HeapCase{"SzNegative", REG_SZ, Text("-1"), "0xFFFFFFFF", -1},
+                      HeapCase{"Sz78Characters", REG_SZ, Text(std::string(70, '0') + "33554432"),
+                               "0x02000000", 33554432},
+                      HeapCase{"SzTooLongToFit", REG_SZ, Text(std::string(71, '0') + "33554432"),
+                               nullptr, 16777216},
+                      HeapCase{"ExpandSzWithVariable", REG_EXPAND_SZ, Text("%TESSALY_TEST_HEAP%"),
+                               "0x00100000", 1048576},
+                      HeapCase{"ExpandSzExpandingPastTheBuffer", REG_EXPAND_SZ,
+                               Text("%TESSALY_TEST_LONG%"), nullptr, 16777216},
+                      HeapCase{"DwordZero", REG_DWORD, Dword(0), nullptr, 16777216},
+                      HeapCase{"DwordNumber", REG_DWORD, Dword(0x02000000), "0x02000000", 33554432},
+                      HeapCase{"DwordMinusOne", REG_DWORD, Dword(0xFFFFFFFF), "0xFFFFFFFF", -1},
+                      HeapCase{"DwordBigEndianIsSwapped", REG_DWORD_BIG_ENDIAN,
+                               std::string("\x00\x10\x00\x00", 4), "0x00100000", 1048576},
+                      HeapCase{"BinaryIgnored", REG_BINARY, Dword(0x02000000), nullptr, 16777216},
+                      HeapCase{"MultiSzIgnored", REG_MULTI_SZ, std::string("123\0\0", 5), nullptr,
+                               16777216}),
     [](const ::testing::TestParamInfo<HeapCase>& info) { return std::string(info.param.name); });
 
 TEST_F(VmLaunch, MissingHeapKeyOrValueChangesNothing) {
@@ -348,7 +352,8 @@ struct DaemonRun {
 DaemonRun RunDaemonThread(ArgumentTable* table) {
     DaemonRun run = {0xFFFFFFFF, 0};
     unsigned id = 0;
-    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, DaemonThread, table, 0, &id));
+    HANDLE thread =
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, DaemonThread, table, 0, &id));
     run.threadId = id;
     if (WaitForSingleObject(thread, 20000) == WAIT_OBJECT_0) {
         DWORD code = 0;
@@ -369,7 +374,8 @@ protected:
     std::string Opening() const {
         return "\n<<Ostrelin Server Starting>>\n\nCurrent directory set to " + installation_ +
                "\nStarting JVM\nQUERY_STRING not defined\njava.compiler=NONE\n"
-               "Launched Java 1.1 VM in library " + Library() + "\n";
+               "Launched Java 1.1 VM in library " +
+               Library() + "\n";
     }
     std::string program_;
 };
@@ -387,20 +393,20 @@ TEST_F(Daemon, NormalRunCallsMainOnceOnTheThreadThatCreatedTheVm) {
             calls.push_back(line);
         }
     }
-    EXPECT_EQ(calls, (std::vector<std::string>{
-                         "call JNI_GetDefaultJavaVMInitArgs " + thread + " version=0x00010001",
-                         "call JNI_CreateJavaVM " + thread,
-                         "call FindClass " + thread + " name=java/lang/String",
-                         "call FindClass " + thread + " name=com/quenlor/vek/daemon/Daemon",
-                         "call GetStaticMethodID " + thread +
-                             " class=com/quenlor/vek/daemon/Daemon name=main "
-                             "signature=([Ljava/lang/String;)V",
-                         "call NewObjectArray " + thread +
-                             " length=0 class=java/lang/String initial=null",
-                         "call CallStaticVoidMethodV " + thread +
-                             " class=com/quenlor/vek/daemon/Daemon method=main argument=String[0]",
-                         "call ExceptionOccurred " + thread,
-                     }));
+    EXPECT_EQ(calls,
+              (std::vector<std::string>{
+                  "call JNI_GetDefaultJavaVMInitArgs " + thread + " version=0x00010001",
+                  "call JNI_CreateJavaVM " + thread,
+                  "call FindClass " + thread + " name=java/lang/String",
+                  "call FindClass " + thread + " name=com/quenlor/vek/daemon/Daemon",
+                  "call GetStaticMethodID " + thread +
+                      " class=com/quenlor/vek/daemon/Daemon name=main "
+                      "signature=([Ljava/lang/String;)V",
+                  "call NewObjectArray " + thread + " length=0 class=java/lang/String initial=null",
+                  "call CallStaticVoidMethodV " + thread +
+                      " class=com/quenlor/vek/daemon/Daemon method=main argument=String[0]",
+                  "call ExceptionOccurred " + thread,
+              }));
 }
 
 struct FailureCase {
@@ -443,7 +449,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "method\n",
                     false},
         FailureCase{"NoArgumentArray", "array_null=1\n", kDaemonNoArgumentArray,
-                    "Could not create the argument array for com.quenlor.vek.daemon.Daemon\n", true},
+                    "Could not create the argument array for com.quenlor.vek.daemon.Daemon\n",
+                    true},
         FailureCase{"MainThrew", "main=throw\n", kDaemonMainThrew,
                     "Exception thrown!java.lang.RuntimeException: stand-in main threw\n", true}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });

@@ -34,7 +34,13 @@ TEST(ParseCommandLine, WordsSeparatedByEachAsciiSpace) {
 }
 
 TEST(ParseCommandLine, HighBytesAreNeverSpace) {
-    EXPECT_EQ(SplitText("prog a\xA0" "b \x85x").arguments, (Args{"prog", "a\xA0" "b", "\x85x"}));
+    EXPECT_EQ(SplitText("prog a\xA0"
+                        "b \x85x")
+                  .arguments,
+              (Args{"prog",
+                    "a\xA0"
+                    "b",
+                    "\x85x"}));
 }
 
 TEST(ParseCommandLine, WhiteSpaceAtEitherEndYieldsNothing) {

@@ -25,9 +25,9 @@ HANDLE NewScreenBuffer() {
         AllocConsole();
         ownConsole = true;
     }
-    HANDLE screen = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
+    HANDLE screen =
+        CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     if (screen != INVALID_HANDLE_VALUE) {
         COORD origin = {0, 0};
         DWORD written = 0;
@@ -75,7 +75,8 @@ TEST_F(LogSink, FileReceivesEachPieceInTextMode) {
     LogText("Could not load library ");
     LogLine("\\jre\\bin\\javai.dll");
     LogLine("");
-    EXPECT_EQ(ReadWholeFile(path_), "Starting JVM\r\nCould not load library \\jre\\bin\\javai.dll\r\n\r\n");
+    EXPECT_EQ(ReadWholeFile(path_),
+              "Starting JVM\r\nCould not load library \\jre\\bin\\javai.dll\r\n\r\n");
 }
 
 TEST_F(LogSink, PercentSignIsWrittenAsItself) {

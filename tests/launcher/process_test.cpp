@@ -8,8 +8,7 @@
 
 namespace {
 
-const char kUsage[] =
-    "Usage:\n\ttessaly [-d] [-l logfile] [-v]\n\n-- Press any key to exit --\n";
+const char kUsage[] = "Usage:\n\ttessaly [-d] [-l logfile] [-v]\n\n-- Press any key to exit --\n";
 
 struct Runproc {
     bool ended;
@@ -34,8 +33,8 @@ Runproc RunThroughHelper(const std::string& options, const std::string& childCom
 class WholeProcess : public ::testing::Test {
 protected:
     void SetUp() override {
-        installation_ = MakeInstallation(
-            ::testing::UnitTest::GetInstance()->current_test_info()->name(), "");
+        installation_ =
+            MakeInstallation(::testing::UnitTest::GetInstance()->current_test_info()->name(), "");
         log_ = installation_ + "\\trace.log";
     }
     std::string Command(const std::string& arguments) {

@@ -11,9 +11,9 @@ namespace {
 class Standalone : public ::testing::Test {
 protected:
     void SetUp() override {
-        installation_ = MakeInstallation(
-            std::string("standalone-") +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        installation_ =
+            MakeInstallation(std::string("standalone-") +
+                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
         log_ = installation_ + "\\trace.log";
     }
     void TearDown() override {
@@ -24,7 +24,8 @@ protected:
         }
     }
     HWND Start(const std::string& options, const std::string& waitFor = "<<Server Exiting>>") {
-        process_ = StartChild(TessalyCommand(installation_, options + " -l \"" + log_ + "\""), "", {});
+        process_ =
+            StartChild(TessalyCommand(installation_, options + " -l \"" + log_ + "\""), "", {});
         EXPECT_TRUE(WaitForFileText(log_, waitFor, 15000));
         return FindProgramWindow(process_.dwProcessId, 10000);
     }
@@ -70,8 +71,8 @@ TEST_F(Standalone, PowerResumeEventsAreAnsweredWithOneOthersByTheDefault) {
     EXPECT_EQ(SendMessageA(window, WM_POWERBROADCAST, 7, 0), 1);
     // Every other event gets the platform's default answer, the same as a window of
     // this test's own gives.
-    HWND reference = CreateWindowExA(0, "STATIC", "reference", WS_OVERLAPPED, 0, 0, 10, 10,
-                                     nullptr, nullptr, nullptr, nullptr);
+    HWND reference = CreateWindowExA(0, "STATIC", "reference", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
+                                     nullptr, nullptr, nullptr);
     for (WPARAM event : {WPARAM{0}, WPARAM{4}, WPARAM{10}, WPARAM{18}, WPARAM{0x8013}}) {
         EXPECT_EQ(SendMessageA(window, WM_POWERBROADCAST, event, 0),
                   DefWindowProcA(reference, WM_POWERBROADCAST, event, 0))
@@ -98,8 +99,8 @@ TEST_F(Standalone, CloseRequestEndsTheProcessWithoutFurtherLogText) {
 TEST_F(Standalone, TaskkillWithoutForceEndsTheProcessWithExitCodeZero) {
     HWND window = Start("-a");
     ASSERT_NE(window, nullptr);
-    ChildRun kill = RunChild("taskkill.exe /pid " + std::to_string(process_.dwProcessId), "", {},
-                             20000);
+    ChildRun kill =
+        RunChild("taskkill.exe /pid " + std::to_string(process_.dwProcessId), "", {}, 20000);
     EXPECT_TRUE(kill.finished);
     EXPECT_EQ(WaitForEnd(), 0);
 }

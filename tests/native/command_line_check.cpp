@@ -41,4 +41,3 @@ CommandLineCheck CheckCommandLine(const uint8_t* data, size_t size) {
     }
     return check;
 }
-

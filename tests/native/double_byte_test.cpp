@@ -30,7 +30,8 @@ TEST_F(DoubleByte, SecondByteIsNeverASpace) {
 }
 
 TEST_F(DoubleByte, SecondByteIsNeverAQuote) {
-    EXPECT_EQ(SplitText("prog \"a\x81\" b\" c"), (std::vector<std::string>{"prog", "a\x81\" b", "c"}));
+    EXPECT_EQ(SplitText("prog \"a\x81\" b\" c"),
+              (std::vector<std::string>{"prog", "a\x81\" b", "c"}));
     EXPECT_EQ(SplitText("prog \x81\"x"), (std::vector<std::string>{"prog", "\x81\"x"}));
 }
 

@@ -16,8 +16,19 @@ namespace {
 
 std::vector<std::string> CorpusLines() {
     std::vector<std::string> lines = {
-        "", " ", "\"", "\"\"", "\"\"\"", "a\"", "\"a", "\x81", "\x81\"", "\"\x81",
-        std::string(5000, ' '), std::string(5000, '"'), std::string(5000, '\x81'),
+        "",
+        " ",
+        "\"",
+        "\"\"",
+        "\"\"\"",
+        "a\"",
+        "\"a",
+        "\x81",
+        "\x81\"",
+        "\"\x81",
+        std::string(5000, ' '),
+        std::string(5000, '"'),
+        std::string(5000, '\x81'),
         std::string(200, 'a') + std::string(200, ' '),
     };
     std::string many;
@@ -70,8 +81,8 @@ TEST(HostileCommandLines, SplitAndReadUnderBothCodePages) {
             UseCodePage932LeadBytes();
         }
         for (const std::string& line : lines) {
-            CommandLineCheck check = CheckCommandLine(
-                reinterpret_cast<const uint8_t*>(line.data()), line.size());
+            CommandLineCheck check =
+                CheckCommandLine(reinterpret_cast<const uint8_t*>(line.data()), line.size());
             EXPECT_LE(check.count, 50) << line.substr(0, 60);
             EXPECT_TRUE(check.argumentsWithinLine) << line.substr(0, 60);
         }

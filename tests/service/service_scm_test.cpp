@@ -40,10 +40,10 @@ Controller CreateTessalyService(const std::string& commandLine) {
     DeleteLeftover();
     Controller c;
     c.manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    c.service = CreateServiceA(c.manager, kServiceName, kServiceName, SERVICE_ALL_ACCESS,
-                               SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                               SERVICE_ERROR_NORMAL, commandLine.c_str(), nullptr, nullptr,
-                               nullptr, nullptr, nullptr);
+    c.service =
+        CreateServiceA(c.manager, kServiceName, kServiceName, SERVICE_ALL_ACCESS,
+                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                       commandLine.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
     return c;
 }
 
@@ -98,8 +98,8 @@ protected:
             ConfigureStandIn(installation_, settings);
         }
         log_ = installation_ + "\\trace.log";
-        controller_ = CreateTessalyService(
-            TessalyCommand(installation_, options + "-l \"" + log_ + "\""));
+        controller_ =
+            CreateTessalyService(TessalyCommand(installation_, options + "-l \"" + log_ + "\""));
         ASSERT_NE(controller_.service, nullptr) << GetLastError();
     }
     void StartAndWaitRunning() {
@@ -188,10 +188,12 @@ TEST_F(ScmService, PauseSuspendsTheWorkerAndContinueResumesIt) {
     EXPECT_EQ(Control(controller_, SERVICE_CONTROL_PAUSE).dwCurrentState, DWORD{SERVICE_PAUSED});
     EXPECT_EQ(Occurrences(Log(), "<<PauseService called>>\r\n"), 1);
 
-    EXPECT_EQ(Control(controller_, SERVICE_CONTROL_CONTINUE).dwCurrentState, DWORD{SERVICE_RUNNING});
+    EXPECT_EQ(Control(controller_, SERVICE_CONTROL_CONTINUE).dwCurrentState,
+              DWORD{SERVICE_RUNNING});
     Sleep(400);
     EXPECT_GT(CountOf(installation_), paused);
-    EXPECT_EQ(Control(controller_, SERVICE_CONTROL_CONTINUE).dwCurrentState, DWORD{SERVICE_RUNNING});
+    EXPECT_EQ(Control(controller_, SERVICE_CONTROL_CONTINUE).dwCurrentState,
+              DWORD{SERVICE_RUNNING});
     EXPECT_EQ(Occurrences(Log(), "<<ResumeService called>>\r\n"), 1);
     StopAndCheckEnd();
 }
@@ -234,9 +236,12 @@ const char* const kHandlerThread[] = {"<<PauseService called>>\r\n", "<<ResumeSe
 const char* const kServiceMainThread[] = {"In ServiceMain\r\n", "InitService succeeded\r\n",
                                           "<<In terminate()>>\r\n"};
 const char* const kWorkerThread[] = {"\r\n<<Ostrelin Server Starting>>\r\n\r\n",
-                                     "Current directory set to ", "Starting JVM\r\n",
-                                     "QUERY_STRING not defined\r\n", "java.compiler=NONE\r\n",
-                                     "Launched Java 1.1 VM in library ", "Main method completed\r\n",
+                                     "Current directory set to ",
+                                     "Starting JVM\r\n",
+                                     "QUERY_STRING not defined\r\n",
+                                     "java.compiler=NONE\r\n",
+                                     "Launched Java 1.1 VM in library ",
+                                     "Main method completed\r\n",
                                      "\r\n<<Server Exiting>>\r\n\r\n"};
 
 template <size_t N>
@@ -255,7 +260,8 @@ TEST_F(ScmService, WholeRoadOfStartPauseContinueAndStop) {
     StartAndWaitRunning();
     ASSERT_TRUE(WaitForFileText(log_, "<<Server Exiting>>", 10000));
     EXPECT_EQ(Control(controller_, SERVICE_CONTROL_PAUSE).dwCurrentState, DWORD{SERVICE_PAUSED});
-    EXPECT_EQ(Control(controller_, SERVICE_CONTROL_CONTINUE).dwCurrentState, DWORD{SERVICE_RUNNING});
+    EXPECT_EQ(Control(controller_, SERVICE_CONTROL_CONTINUE).dwCurrentState,
+              DWORD{SERVICE_RUNNING});
     StopAndCheckEnd();
     std::string log = Log();
     ExpectInOrder(log, kHandlerThread);

@@ -34,8 +34,8 @@ std::ostream& operator<<(std::ostream& out, const Report& r) {
 struct Platform {
     CRITICAL_SECTION lock;
     std::vector<Report> reports;
-    int refuseReport;          // the number of the report to refuse (1 = first), 0: none
-    DWORD refuseError;         // last-error code set by a refused report
+    int refuseReport;   // the number of the report to refuse (1 = first), 0: none
+    DWORD refuseError;  // last-error code set by a refused report
     bool failRegistration;
     bool failEvent;
     bool failThread;
@@ -44,7 +44,7 @@ struct Platform {
     std::set<HANDLE> closed;
     bool usedClosedHandle;
     bool terminatedProcess;
-    HANDLE workerRelease;      // the fake worker waits for it
+    HANDLE workerRelease;  // the fake worker waits for it
     HANDLE event;
     HANDLE worker;
 } g_platform;
@@ -146,7 +146,8 @@ protected:
         g_platform.usedClosedHandle = g_platform.terminatedProcess = false;
         g_platform.event = g_platform.worker = nullptr;
         g_platform.workerRelease = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        *GetServiceControlState() = ServiceControlState{nullptr, SERVICE_RUNNING, nullptr, 0, 0, nullptr};
+        *GetServiceControlState() =
+            ServiceControlState{nullptr, SERVICE_RUNNING, nullptr, 0, 0, nullptr};
         g_system.RegisterServiceCtrlHandlerA = FakeRegister;
         g_system.SetServiceStatus = FakeSetStatus;
         g_system.CreateEventA = FakeCreateEvent;
@@ -173,7 +174,9 @@ protected:
         ServiceMain(0, nullptr);
         return 0;
     }
-    HANDLE StartServiceMain() { return CreateThread(nullptr, 0, ServiceMainThread, nullptr, 0, nullptr); }
+    HANDLE StartServiceMain() {
+        return CreateThread(nullptr, 0, ServiceMainThread, nullptr, 0, nullptr);
+    }
     bool WaitForReports(size_t count) {
         for (int i = 0; i < 500; ++i) {
             EnterCriticalSection(&g_platform.lock);
@@ -213,8 +216,9 @@ TEST_F(Service, NormalRunReportsStartUpRunningStopPendingAndStopped) {
     ASSERT_EQ(WaitForSingleObject(main, 10000), WAIT_OBJECT_0);
     CloseHandle(main);
     EXPECT_EQ(g_platform.registeredName, "Quenlor Tessaly");
-    EXPECT_EQ(g_platform.reports, (std::vector<Report>{kPending1, kPending2, kPending3, kRunning,
-                                                       {3, 0, 0, 1, 5000, 7}, Stopped(0)}));
+    EXPECT_EQ(g_platform.reports,
+              (std::vector<Report>{
+                  kPending1, kPending2, kPending3, kRunning, {3, 0, 0, 1, 5000, 7}, Stopped(0)}));
     EXPECT_EQ(Log(), Crlf("In ServiceMain\nInitService succeeded\n<<StopService called>>\n"
                           "<<In terminate()>>\n"));
     EXPECT_EQ(g_platform.calls, (std::vector<std::string>{"SetEvent", "CloseEvent",
@@ -266,40 +270,73 @@ TEST_P(ServiceStartFailure, LeavesThroughTerminateWithTheLastErrorCode) {
     EXPECT_EQ(released, c.released);
 }
 
-
 INSTANTIATE_TEST_SUITE_P(
     EachStep, ServiceStartFailure,
     ::testing::Values(
-        StartFailure{"Registration", true, false, false, 0,
+        StartFailure{"Registration",
+                     true,
+                     false,
+                     false,
+                     0,
                      "In ServiceMain\nServiceMain: RegisterServiceCtrlHandler failed\n"
                      "<<In terminate()>>\n",
-                     {}, {}},
-        StartFailure{"FirstReport", false, false, false, 1,
+                     {},
+                     {}},
+        StartFailure{"FirstReport",
+                     false,
+                     false,
+                     false,
+                     1,
                      "In ServiceMain\n<<StopService called>>\nServiceMain: SendStatusToSCM failed\n"
                      "<<In terminate()>>\n",
-                     {kPending1, Stopped(ERROR_INVALID_HANDLE)}, {}},
-        StartFailure{"EventCreation", false, true, false, 0,
+                     {kPending1, Stopped(ERROR_INVALID_HANDLE)},
+                     {}},
+        StartFailure{"EventCreation",
+                     false,
+                     true,
+                     false,
+                     0,
                      "In ServiceMain\nServiceMain: CreateEvent failed\n<<In terminate()>>\n",
-                     {kPending1, Stopped(ERROR_NOT_ENOUGH_MEMORY)}, {}},
-        StartFailure{"SecondReport", false, false, false, 2,
+                     {kPending1, Stopped(ERROR_NOT_ENOUGH_MEMORY)},
+                     {}},
+        StartFailure{"SecondReport",
+                     false,
+                     false,
+                     false,
+                     2,
                      "In ServiceMain\n<<StopService called>>\nServiceMain: SendStatusToSCM failed\n"
                      "<<In terminate()>>\n",
-                     {kPending1, kPending2, Stopped(ERROR_INVALID_HANDLE)}, {"CloseEvent"}},
-        StartFailure{"ThirdReport", false, false, false, 3,
+                     {kPending1, kPending2, Stopped(ERROR_INVALID_HANDLE)},
+                     {"CloseEvent"}},
+        StartFailure{"ThirdReport",
+                     false,
+                     false,
+                     false,
+                     3,
                      "In ServiceMain\n<<StopService called>>\nServiceMain: SendStatusToSCM failed\n"
                      "<<In terminate()>>\n",
                      {kPending1, kPending2, kPending3, Stopped(ERROR_INVALID_HANDLE)},
                      {"CloseEvent"}},
-        StartFailure{"InitService", false, false, true, 0,
+        StartFailure{"InitService",
+                     false,
+                     false,
+                     true,
+                     0,
                      "In ServiceMain\nInitService failed\n<<In terminate()>>\n",
                      {kPending1, kPending2, kPending3, Stopped(ERROR_NO_SYSTEM_RESOURCES)},
                      {"CloseEvent"}},
-        StartFailure{"RunningReport", false, false, false, 4,
+        StartFailure{"RunningReport",
+                     false,
+                     false,
+                     false,
+                     4,
                      "In ServiceMain\nInitService succeeded\n<<StopService called>>\n"
                      "ServiceMain: SendStatusToSCM failed\n<<In terminate()>>\n",
                      {kPending1, kPending2, kPending3, kRunning, Stopped(ERROR_INVALID_HANDLE)},
                      {"CloseEvent", "TerminateThread", "CloseWorker"}}),
-    [](const ::testing::TestParamInfo<StartFailure>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<StartFailure>& info) {
+        return std::string(info.param.name);
+    });
 
 // --- The control handler, row by row
 
@@ -326,9 +363,13 @@ TEST_F(Service, PauseSuspendsOnceAndContinueResumesOnce) {
     ServiceCtrlHandler(SERVICE_CONTROL_CONTINUE);
     ServiceCtrlHandler(SERVICE_CONTROL_CONTINUE);
     const Report paused = {7, 0, 0, 0, 0, 7};
-    EXPECT_EQ(g_platform.reports,
-              (std::vector<Report>{{6, 0, 0, 1, 1000, 7}, paused, paused, paused,
-                                   {5, 0, 0, 1, 1000, 7}, kRunning, kRunning}));
+    EXPECT_EQ(g_platform.reports, (std::vector<Report>{{6, 0, 0, 1, 1000, 7},
+                                                       paused,
+                                                       paused,
+                                                       paused,
+                                                       {5, 0, 0, 1, 1000, 7},
+                                                       kRunning,
+                                                       kRunning}));
     EXPECT_EQ(Log(), Crlf("<<PauseService called>>\n<<ResumeService called>>\n"));
     EXPECT_EQ(g_platform.calls, (std::vector<std::string>{"Suspend", "Resume"}));
 }
@@ -440,8 +481,9 @@ TEST_F(Service, RefusedStoppedReportWritesStopServiceAfterTerminateAndSignalsNot
 DWORD WINAPI HammerHandler(void* parameter) {
     volatile LONG* stop = static_cast<volatile LONG*>(parameter);
     for (int i = 0; *stop == 0; ++i) {
-        ServiceCtrlHandler(i % 3 == 2 ? SERVICE_CONTROL_STOP
-                                      : (i % 3 == 0 ? SERVICE_CONTROL_PAUSE : SERVICE_CONTROL_CONTINUE));
+        ServiceCtrlHandler(i % 3 == 2
+                               ? SERVICE_CONTROL_STOP
+                               : (i % 3 == 0 ? SERVICE_CONTROL_PAUSE : SERVICE_CONTROL_CONTINUE));
         StopService();
     }
     return 0;
@@ -453,7 +495,8 @@ TEST_F(Service, PauseContinueAndStopNeverReachHandlesThatTerminateClosed) {
         SetUpRunning();
         volatile LONG stop = 0;
         InterlockedExchange(&GetServiceControlState()->running, 1);
-        HANDLE hammer = CreateThread(nullptr, 0, HammerHandler, const_cast<LONG*>(&stop), 0, nullptr);
+        HANDLE hammer =
+            CreateThread(nullptr, 0, HammerHandler, const_cast<LONG*>(&stop), 0, nullptr);
         Sleep(round % 5);
         terminate(0);
         Sleep(2);

@@ -32,9 +32,9 @@ _jmethodID g_mainMethod = {"main"};
 
 void FindDirectory() {
     HMODULE self = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&FindDirectory), &self);
+    GetModuleHandleExA(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCSTR>(&FindDirectory), &self);
     GetModuleFileNameA(self, g_directory, sizeof g_directory);
     char* slash = strrchr(g_directory, '\\');
     if (slash != nullptr) {
@@ -232,7 +232,8 @@ __declspec(dllexport) jint JNICALL JNI_GetDefaultJavaVMInitArgs(void* record) {
     if (Is("classpath_null", "1")) {
         args->classpath = nullptr;
     } else {
-        snprintf(defaultPath, sizeof defaultPath, "%s", Setting("classpath", "C:\\vm\\classes.zip"));
+        snprintf(defaultPath, sizeof defaultPath, "%s",
+                 Setting("classpath", "C:\\vm\\classes.zip"));
         args->classpath = defaultPath;
     }
     static char* defaultProperties[] = {const_cast<char*>("stand.in=default"), nullptr};

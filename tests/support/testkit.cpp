@@ -63,7 +63,8 @@ std::string MakeInstallation(const std::string& name, const std::string& library
     CopyFileA((build + "\\tessaly.exe").c_str(), (directory + "\\tessaly.exe").c_str(), FALSE);
     if (!library.empty()) {
         CreateDirectoryA((directory + "\\bin").c_str(), nullptr);
-        CopyFileA((build + "\\" + library).c_str(), (directory + "\\bin\\javai.dll").c_str(), FALSE);
+        CopyFileA((build + "\\" + library).c_str(), (directory + "\\bin\\javai.dll").c_str(),
+                  FALSE);
     }
     return directory;
 }
@@ -171,9 +172,9 @@ PROCESS_INFORMATION StartChild(const std::string& commandLine, const std::string
     PROCESS_INFORMATION process = {};
     std::string line = commandLine;
     std::string block = EnvironmentBlock(environment);
-    CreateProcessA(application.empty() ? nullptr : application.c_str(), &line[0], nullptr,
-                   nullptr, FALSE, 0, &block[0],
-                   directory.empty() ? nullptr : directory.c_str(), &startup, &process);
+    CreateProcessA(application.empty() ? nullptr : application.c_str(), &line[0], nullptr, nullptr,
+                   FALSE, 0, &block[0], directory.empty() ? nullptr : directory.c_str(), &startup,
+                   &process);
     return process;
 }
 
@@ -195,9 +196,9 @@ ChildRun RunChild(const std::string& commandLine, const std::string& directory,
     PROCESS_INFORMATION process = {};
     std::string line = commandLine;
     std::string block = EnvironmentBlock(environment);
-    BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, &block[0],
-                                  directory.empty() ? nullptr : directory.c_str(), &startup,
-                                  &process);
+    BOOL started =
+        CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, &block[0],
+                       directory.empty() ? nullptr : directory.c_str(), &startup, &process);
     CloseHandle(writeEnd);
     if (!started) {
         CloseHandle(readEnd);
@@ -214,7 +215,8 @@ ChildRun RunChild(const std::string& commandLine, const std::string& directory,
         if (available > 0) {
             char buffer[4096];
             DWORD read = 0;
-            if (ReadFile(readEnd, buffer, std::min<DWORD>(available, sizeof buffer), &read, nullptr)) {
+            if (ReadFile(readEnd, buffer, std::min<DWORD>(available, sizeof buffer), &read,
+                         nullptr)) {
                 run.output.append(buffer, read);
             }
             continue;

@@ -29,8 +29,8 @@ std::vector<std::string> SplitLines(const std::string& text);
 std::string Crlf(const std::string& text);
 
 struct ChildRun {
-    bool finished;     // ended within the time limit (else it was killed)
-    long exitCode;     // as a signed 32-bit number
+    bool finished;       // ended within the time limit (else it was killed)
+    long exitCode;       // as a signed 32-bit number
     std::string output;  // standard output and error of the child, when captured
 };
 
@@ -48,11 +48,11 @@ PROCESS_INFORMATION StartChild(const std::string& commandLine, const std::string
 // A standalone run of the real program: started, left running until its log holds
 // waitFor, then closed through its hidden window.
 struct StandaloneRun {
-    bool sawText;       // the log came to hold waitFor in time
-    bool windowFound;   // the hidden window of the process was there to close
-    bool ended;         // the process ended after the close request
+    bool sawText;      // the log came to hold waitFor in time
+    bool windowFound;  // the hidden window of the process was there to close
+    bool ended;        // the process ended after the close request
     long exitCode;
-    std::string log;    // the whole log file afterwards
+    std::string log;  // the whole log file afterwards
 };
 StandaloneRun RunStandaloneUntil(const std::string& commandLine, const std::string& logPath,
                                  const std::string& waitFor,

@@ -16,9 +16,9 @@
 static const char kPrompt[] = "Press any key";
 
 static bool ConsoleShowsPrompt() {
-    HANDLE output = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
+    HANDLE output =
+        CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     if (output == INVALID_HANDLE_VALUE) {
         return false;
     }
@@ -38,9 +38,9 @@ static bool ConsoleShowsPrompt() {
 }
 
 static void PressKey() {
-    HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                               nullptr);
+    HANDLE input =
+        CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     INPUT_RECORD records[2] = {};
     for (int i = 0; i < 2; ++i) {
         records[i].EventType = KEY_EVENT;

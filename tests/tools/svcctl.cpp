@@ -35,10 +35,10 @@ int main(int argc, char** argv) {
         return Fail("OpenSCManager");
     }
     if (strcmp(command, "create") == 0 && argc == 4) {
-        SC_HANDLE service = CreateServiceA(manager, name, name, SERVICE_ALL_ACCESS,
-                                           SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                                           SERVICE_ERROR_NORMAL, argv[3], nullptr, nullptr,
-                                           nullptr, nullptr, nullptr);
+        SC_HANDLE service =
+            CreateServiceA(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                           SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, argv[3], nullptr, nullptr,
+                           nullptr, nullptr, nullptr);
         if (service == nullptr) {
             return Fail("CreateService");
         }
