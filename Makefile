@@ -12,9 +12,17 @@ all: build
 deps:
 	bash scripts/install-deps.sh
 
-build-%: deps
-	cmake -S . -B $(BUILD)/$* -DCMAKE_TOOLCHAIN_FILE=cmake/$*-w64-mingw32.cmake $(CMAKE_FLAGS)
-	cmake --build $(BUILD)/$* -j$(JOBS)
+# One configure-and-build recipe per Windows target.
+define build_target
+	cmake -S . -B $(BUILD)/$(1) -DCMAKE_TOOLCHAIN_FILE=cmake/$(1)-w64-mingw32.cmake $(CMAKE_FLAGS)
+	cmake --build $(BUILD)/$(1) -j$(JOBS)
+endef
+
+build-i686: deps
+	$(call build_target,i686)
+
+build-x86_64: deps
+	$(call build_target,x86_64)
 
 build: build-i686 build-x86_64
 

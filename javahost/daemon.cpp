@@ -26,10 +26,6 @@ static const char kStringClassName[] = "java/lang/String";
 static const char kMainName[] = "main";
 static const char kMainSignature[] = "([Ljava/lang/String;)V";
 
-const char* GetWorkingDirectory() {
-    return g_workingDirectory;
-}
-
 // The program's directory without its trailing separator; a program in the root of
 // a drive gives the bare drive ("C:"). When the program's path cannot be resolved
 // within the buffers, the current directory is kept and named instead.

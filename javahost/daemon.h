@@ -15,5 +15,3 @@ enum { kWorkingDirectoryBytes = 260 };  // terminator included
 
 // parameter: the process-wide ArgumentTable.
 unsigned __stdcall DaemonThread(void* parameter);
-// The directory the worker made current, as logged.
-const char* GetWorkingDirectory();

@@ -92,11 +92,9 @@ static bool IsOption(const char* argument, const char* slashForm, const char* da
            EqualsIgnoringAsciiCase(argument, dashForm);
 }
 
-int ReadOptions(int32_t count, char* const* arguments, OptionSink sink, void* context) {
-    int handed = 0;
+void ReadOptions(int32_t count, char* const* arguments, OptionSink sink, void* context) {
     for (int32_t i = 1; i < count; ++i) {
         const char* argument = arguments[i];
-        ++handed;
         if (IsOption(argument, "/d", "-d")) {
             sink(kOptionConsole, nullptr, context);
         } else if (i + 1 < count && (StartsWithTwoIgnoringAsciiCase(argument, "/l") ||
@@ -111,7 +109,6 @@ int ReadOptions(int32_t count, char* const* arguments, OptionSink sink, void* co
             break;
         }
     }
-    return handed;
 }
 
 static bool IsSeparator(char c) {

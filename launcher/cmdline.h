@@ -50,8 +50,8 @@ bool SplitCommandLine(char* commandLine, int32_t* count, char** arguments);
 // ASCII letters compared without case; every other byte must match exactly.
 bool EqualsIgnoringAsciiCase(const char* left, const char* right);
 // Reads arguments 1 to count - 1 in order and hands each option to sink. Stops after
-// the first kOptionUnknown. Returns the number of options handed on.
-int ReadOptions(int32_t count, char* const* arguments, OptionSink sink, void* context);
+// the first kOptionUnknown.
+void ReadOptions(int32_t count, char* const* arguments, OptionSink sink, void* context);
 
 // --- Program name
 // Writes the file name part of path (no directory, no extension) into name, cut to

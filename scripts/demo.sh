@@ -4,6 +4,7 @@
 # a background application and closed from outside.
 #   scripts/demo.sh BUILD_ROOT
 set -eu
+mkdir -p "${1:-build}"
 root="$(cd "${1:-build}" && pwd)"
 here="$(cd "$(dirname "$0")" && pwd)"
 bin="$root/i686/bin"

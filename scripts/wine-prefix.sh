@@ -2,8 +2,8 @@
 # Creates (once) the private Wine prefix of the build tree and starts a persistent
 # wineserver for it. Source it: it exports WINEPREFIX and the Wine settings.
 #   . scripts/wine-prefix.sh BUILD_ROOT
-root="$(cd "${1:?build root}" && pwd)"
-export WINEPREFIX="$root/wineprefix"
+mkdir -p "${1:?build root}"
+export WINEPREFIX="$(cd "$1" && pwd)/wineprefix"
 export WINEDEBUG="${WINEDEBUG:--all}"
 # A crash must end the process at once instead of waiting in the debugger.
 export WINEDLLOVERRIDES="winedbg.exe=d;mscoree=d;mshtml=d"

@@ -1,5 +1,5 @@
-// Service state shared by the first thread (control handler), the service main thread
-// and, for its handle only, the worker thread's starter; and the operations on it.
+// Service state shared by the first thread (control handler) and the service main
+// thread, and the operations on it: reports, controls, the worker thread, teardown.
 #pragma once
 
 #include <windows.h>
