@@ -17,7 +17,10 @@ if [ ! -f "$WINEPREFIX/.tessaly-ready" ]; then
     timeout 300 wineboot -i </dev/null >/dev/null 2>&1
     # No display here: windows are created on the null graphics driver.
     timeout 120 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+    # The desktop started during the set-up has no driver: start everything afresh.
+    wineserver -k
+    timeout 30 wineserver -w
+    wineserver -p </dev/null >/dev/null 2>&1
     touch "$WINEPREFIX/.tessaly-ready"
-else
-    timeout 120 wineboot </dev/null >/dev/null 2>&1
 fi
+timeout 120 wineboot </dev/null >/dev/null 2>&1
