@@ -12,7 +12,8 @@
 #include "launcher/log.h"
 #include "launcher/system_calls.h"
 
-static VmSession g_vmSession;  // all zero at process start
+// All zero at process start; written and read by the worker thread only.
+static VmSession g_vmSession;
 
 static const char kLibraryFileName[] = "javai.dll";
 static const char kFirstLibraryDirectory[] = ".\\bin\\";

@@ -201,6 +201,9 @@ TEST_F(ScmService, PauseSuspendsTheWorkerAndContinueResumesIt) {
 TEST_F(ScmService, StopWhilePausedEndsNormally) {
     Install("main=count\n");
     StartAndWaitRunning();
+    // Pause only once the worker is inside the daemon's main: suspended earlier, it may
+    // hold a lock of the runtime that the stop's own log message then waits for.
+    ASSERT_TRUE(WaitForFileText(installation_ + "\\bin\\javai.count", "5", 10000));
     EXPECT_EQ(Control(controller_, SERVICE_CONTROL_PAUSE).dwCurrentState, DWORD{SERVICE_PAUSED});
     StopAndCheckEnd();
 }

@@ -34,6 +34,8 @@ static void RemoveTree(const std::string& directory) {
     RemoveDirectoryA(directory.c_str());
 }
 
+// A directory of its own for every call: name, this process and a counter. Whatever
+// an earlier run left under the same name is removed first, as far as it can be.
 std::string FreshDirectory(const std::string& name) {
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
@@ -51,8 +53,17 @@ std::string FreshDirectory(const std::string& name) {
             c = '-';
         }
     }
-    std::string directory = root + "\\" + safeName;
-    RemoveTree(directory);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((root + "\\" + safeName + "@*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            RemoveTree(root + "\\" + found.cFileName);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    static int calls = 0;
+    std::string directory = root + "\\" + safeName + "@" + std::to_string(GetCurrentProcessId()) +
+                            "-" + std::to_string(++calls);
     CreateDirectoryA(directory.c_str(), nullptr);
     return directory;
 }
@@ -178,6 +189,22 @@ PROCESS_INFORMATION StartChild(const std::string& commandLine, const std::string
     return process;
 }
 
+// Waits for the child to end, or kills it after the wait; takes its exit code as a
+// signed 32-bit number and closes its handles. True when it ended by itself.
+static bool EndChild(PROCESS_INFORMATION& process, DWORD waitMilliseconds, long* exitCode) {
+    bool ended = WaitForSingleObject(process.hProcess, waitMilliseconds) == WAIT_OBJECT_0;
+    if (!ended) {
+        TerminateProcess(process.hProcess, 1);
+        WaitForSingleObject(process.hProcess, 5000);
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    *exitCode = static_cast<long>(static_cast<int32_t>(code));
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return ended;
+}
+
 ChildRun RunChild(const std::string& commandLine, const std::string& directory,
                   const std::vector<std::string>& environment, DWORD timeoutMilliseconds) {
     ChildRun run = {false, 0, ""};
@@ -231,17 +258,8 @@ ChildRun RunChild(const std::string& commandLine, const std::string& directory,
             break;
         }
     }
-    run.finished = WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0;
-    if (!run.finished) {
-        TerminateProcess(process.hProcess, 1);
-        WaitForSingleObject(process.hProcess, 5000);
-    }
-    DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    run.exitCode = static_cast<long>(static_cast<int32_t>(code));
+    run.finished = EndChild(process, 0, &run.exitCode);
     CloseHandle(readEnd);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
     return run;
 }
 
@@ -325,16 +343,7 @@ StandaloneRun RunStandaloneUntil(const std::string& commandLine, const std::stri
     if (window != nullptr) {
         PostMessageA(window, WM_CLOSE, 0, 0);
     }
-    run.ended = WaitForSingleObject(process.hProcess, 10000) == WAIT_OBJECT_0;
-    if (!run.ended) {
-        TerminateProcess(process.hProcess, 1);
-        WaitForSingleObject(process.hProcess, 5000);
-    }
-    DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    run.exitCode = static_cast<long>(static_cast<int32_t>(code));
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    run.ended = EndChild(process, 10000, &run.exitCode);
     if (!logPath.empty()) {
         run.log = ReadWholeFile(logPath);
     }
