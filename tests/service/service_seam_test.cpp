@@ -45,6 +45,7 @@ struct Platform {
     bool usedClosedHandle;
     bool terminatedProcess;
     HANDLE workerRelease;  // the fake worker waits for it
+    HANDLE workerStarted;  // the fake worker has reached its wait
     HANDLE event;
     HANDLE worker;
 } g_platform;
@@ -91,6 +92,7 @@ HANDLE WINAPI FakeCreateEvent(LPSECURITY_ATTRIBUTES, BOOL manual, BOOL initial, 
 }
 
 unsigned __stdcall FakeWorker(void*) {
+    SetEvent(g_platform.workerStarted);
     WaitForSingleObject(g_platform.workerRelease, INFINITE);
     return 0;
 }
@@ -102,6 +104,9 @@ uintptr_t __cdecl FakeBeginThread(void*, unsigned, ThreadBody, void*, unsigned, 
     }
     uintptr_t thread = _beginthreadex(nullptr, 0, FakeWorker, nullptr, 0, id);
     g_platform.worker = reinterpret_cast<HANDLE>(thread);
+    // Suspended while the runtime still sets the thread up, it would hold the heap or
+    // loader lock that the recording fakes need: hand it out once it waits.
+    WaitForSingleObject(g_platform.workerStarted, 5000);
     return thread;
 }
 
@@ -146,6 +151,7 @@ protected:
         g_platform.usedClosedHandle = g_platform.terminatedProcess = false;
         g_platform.event = g_platform.worker = nullptr;
         g_platform.workerRelease = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        g_platform.workerStarted = CreateEventA(nullptr, FALSE, FALSE, nullptr);
         *GetServiceControlState() =
             ServiceControlState{nullptr, SERVICE_RUNNING, nullptr, 0, 0, nullptr};
         g_system.RegisterServiceCtrlHandlerA = FakeRegister;
@@ -164,6 +170,7 @@ protected:
     }
     void TearDown() override {
         SetEvent(g_platform.workerRelease);
+        CloseHandle(g_platform.workerStarted);
         RestoreSystemCalls();
         ResetLogSettings();
         DeleteCriticalSection(&g_platform.lock);
