@@ -1,6 +1,8 @@
 # make test: install what is missing, build both Windows targets and the native
 #            sanitizer build, run every test (under Wine) and a bounded fuzz run.
-# make demo: the program at work under Wine, as a service and standalone.
+# make demo: the program at work under Wine, as a service and standalone (the i686
+#            build where this machine runs 32-bit programs, else the x86_64 build).
+# REQUIRE_I686=1 make test: fail, instead of skipping, where i686 cannot run.
 BUILD := build
 JOBS := 2
 CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -10,7 +12,7 @@ CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo
 all: build
 
 deps:
-	bash scripts/install-deps.sh
+	bash scripts/install-deps.sh $(BUILD)
 
 # One configure-and-build recipe per Windows target.
 define build_target
@@ -29,7 +31,7 @@ build: build-i686 build-x86_64
 test: build
 	bash scripts/run-tests.sh $(BUILD)
 
-demo: build-i686
+demo: build
 	bash scripts/demo.sh $(BUILD)
 
 clean:

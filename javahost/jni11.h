@@ -7,6 +7,8 @@
 #include <stddef.h>
 #include <stdio.h>
 
+#include <type_traits>
+
 #if defined(_WIN32) && !defined(_WIN64)
 #define JNICALL __stdcall
 #else
@@ -112,4 +114,34 @@ static_assert(offsetof(JDK1_1InitArgs, vfprintf) == 48, "vfprintf");
 static_assert(offsetof(JDK1_1InitArgs, verbose) == 84, "verbose");
 static_assert(offsetof(JDK1_1InitArgs, debugging) == 88, "debugging");
 static_assert(offsetof(JDK1_1InitArgs, debugPort) == 92, "debugPort");
+#endif
+
+#if defined(_WIN32) && !defined(_WIN64)
+// Calling conventions, which only 32-bit Windows tells apart: the VM library's entries,
+// its JNIEnv table and the hooks it calls are __stdcall, the one variadic entry is
+// __cdecl. A mismatch compiles and links, then corrupts the stack at the first call,
+// so it is checked here, where even a machine that cannot run the 32-bit build sees it.
+#define JNI11_STDCALL(member, type) \
+    static_assert(std::is_same<decltype(member), type>::value, #member " is __stdcall")
+JNI11_STDCALL(JNINativeInterface::FindClass, jclass(__stdcall*)(JNIEnv*, const char*));
+JNI11_STDCALL(JNINativeInterface::ExceptionOccurred, jthrowable(__stdcall*)(JNIEnv*));
+JNI11_STDCALL(JNINativeInterface::ExceptionDescribe, void(__stdcall*)(JNIEnv*));
+JNI11_STDCALL(JNINativeInterface::GetStaticMethodID,
+              jmethodID(__stdcall*)(JNIEnv*, jclass, const char*, const char*));
+JNI11_STDCALL(JNINativeInterface::CallStaticVoidMethodV,
+              void(__stdcall*)(JNIEnv*, jclass, jmethodID, va_list));
+JNI11_STDCALL(JNINativeInterface::NewObjectArray,
+              jobjectArray(__stdcall*)(JNIEnv*, jsize, jclass, jobject));
+JNI11_STDCALL(JDK1_1InitArgs::vfprintf, jint(__stdcall*)(FILE*, const char*, va_list));
+JNI11_STDCALL(JDK1_1InitArgs::exit, void(__stdcall*)(jint));
+JNI11_STDCALL(JDK1_1InitArgs::abort, void(__stdcall*)(void));
+#undef JNI11_STDCALL
+static_assert(std::is_same<GetDefaultJavaVMInitArgsFunction, jint(__stdcall*)(void*)>::value,
+              "JNI_GetDefaultJavaVMInitArgs is __stdcall");
+static_assert(
+    std::is_same<CreateJavaVMFunction, jint(__stdcall*)(JavaVM**, JNIEnv**, void*)>::value,
+    "JNI_CreateJavaVM is __stdcall");
+static_assert(std::is_same<decltype(JNINativeInterface::CallStaticVoidMethod),
+                           void(__cdecl*)(JNIEnv*, jclass, jmethodID, ...)>::value,
+              "CallStaticVoidMethod is variadic, so __cdecl");
 #endif

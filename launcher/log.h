@@ -27,3 +27,8 @@ void LogHex(DWORD value);  // "0x%08lX\n"
 // The VM's vfprintf hook: formats and writes everything the VM prints, whatever the
 // stream; always returns 0.
 jint JNICALL VmPrintfHook(FILE* stream, const char* format, va_list args);
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(
+    std::is_same<decltype(&VmPrintfHook), jint(__stdcall*)(FILE*, const char*, va_list)>::value,
+    "the hook is called by the VM, so __stdcall");
+#endif

@@ -1,19 +1,43 @@
 #!/usr/bin/env bash
 # The program at work, under Wine, in the build tree's private prefix: installed as
 # the service "Quenlor Tessaly", started, paused, continued and stopped; then run as
-# a background application and closed from outside.
+# a background application and closed from outside. It shows the i686 build (the
+# primary target) where this machine runs 32-bit programs, and the x86_64 build otherwise.
 #   scripts/demo.sh BUILD_ROOT
 set -eu
 mkdir -p "${1:-build}"
 root="$(cd "${1:-build}" && pwd)"
 here="$(cd "$(dirname "$0")" && pwd)"
-bin="$root/i686/bin"
 
+. "$here/probe-32bit.sh"
 . "$here/wine-prefix.sh" "$root"
 trap 'wineserver -k >/dev/null 2>&1' EXIT
 
 say() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
-win() { wine "$@" 2>/dev/null | tr -d '\r'; }
+# The 64-bit loader hands 32-bit programs on to the 32-bit one by itself.
+win() { "$WINE64" "$@" 2>/dev/null | tr -d '\r'; }
+
+set +e
+reason=$(probe_kernel_32bit)
+probe=$?
+if [ "$probe" -eq 0 ] && [ ! -x "$WINE32" ]; then
+    reason="the 32-bit Wine (wine32:i386) is not installed"
+    probe=1
+elif [ "$probe" -eq 0 ]; then
+    reason=$(probe_wine32 "$root/i686/bin/probe.exe")
+    probe=$?
+fi
+set -e
+case "$probe" in
+    0) arch=i686 view=/reg:32 ;;  # a 32-bit program reads the 32-bit view of HKLM\Software
+    1) arch=x86_64 view=/reg:64 ;;
+    *)
+        echo "demo: the 32-bit probe failed: $reason" >&2
+        exit 1
+        ;;
+esac
+bin="$root/$arch/bin"
+say "The $arch build${reason:+ (the i686 build cannot run here: $reason)}"
 svcctl() { win "$bin/svcctl.exe" "$@"; }
 show_log() { sed 's/\r$//; s/^/    | /' "$1"; }
 
@@ -31,7 +55,7 @@ touch "$dir/Morquistelvandrake.jar" "$dir/Vosk.jar" "$dir/lib/brask.jar" "$dir/l
 (cd "$dir" && find . -type f | sort | sed 's/^/    /')
 
 say "2. MaxHeapSize in the registry (64 MiB), QUERY_STRING in the environment"
-win reg add 'HKLM\Software\Quenlor\Quenlor Dravelin' /v MaxHeapSize /t REG_SZ /d 67108864 /f /reg:32
+win reg add 'HKLM\Software\Quenlor\Quenlor Dravelin' /v MaxHeapSize /t REG_SZ /d 67108864 /f "$view"
 export QUERY_STRING='user=demo&lang=en'
 echo "    QUERY_STRING=$QUERY_STRING (seen by the standalone run; services have the system's environment)"
 
@@ -63,5 +87,6 @@ sed 's/^/    runproc: /' "$root/demo-runproc.txt"
 echo "    the log, $windir\\standalone.log:"
 show_log "$dir/standalone.log"
 
-say "5. Removing the service"
+say "5. Removing the service and the registry value"
 svcctl delete "$name"
+win reg delete 'HKLM\Software\Quenlor\Quenlor Dravelin' /f "$view"

@@ -1,19 +1,28 @@
 #!/usr/bin/env bash
-# Runs every test: the Windows test programs of both targets under Wine through
-# CTest, then the native sanitizer tests and a bounded fuzz run. Exits non-zero when
-# anything failed, after printing every summary.
+# Runs every test: the Windows test programs of both targets under Wine through CTest,
+# then the native sanitizer tests and a bounded fuzz run. Exits non-zero when anything
+# failed, after printing every summary.
 #   scripts/run-tests.sh BUILD_ROOT
+# The i686 programs run where this machine runs 32-bit programs. Where the kernel
+# refuses them, or the 32-bit Wine could not be installed, they are reported as not run,
+# with the reason (in CTest's output and on the summary's last line); REQUIRE_I686=1
+# makes that a failure.
 set -u
 here="$(cd "$(dirname "$0")" && pwd)"
 mkdir -p "${1:-build}"
 root="$(cd "${1:-build}" && pwd)"
 fuzz_seconds="${FUZZ_SECONDS:-60}"
 
-. "$here/wine-prefix.sh" "$root"
-trap 'wineserver -k >/dev/null 2>&1' EXIT
-
 status=0
 summary=()
+passed=0
+failed=0
+not_run=0
+fail() {
+    summary+=("FAILED: $1")
+    failed=$((failed + 1))
+    status=1
+}
 run() {
     local name="$1"
     shift
@@ -21,16 +30,55 @@ run() {
     echo "=== $name"
     if "$@"; then
         summary+=("passed: $name")
+        passed=$((passed + 1))
     else
-        summary+=("FAILED: $name")
-        status=1
+        fail "$name"
     fi
 }
 
-for arch in i686 x86_64; do
-    run "Windows tests, $arch, under Wine" \
-        ctest --test-dir "$root/$arch" --output-on-failure --no-tests=error --timeout 900
-done
+. "$here/probe-32bit.sh"
+if ! . "$here/wine-prefix.sh" "$root"; then
+    echo "run-tests: the Wine prefix in $root/wineprefix could not be made" >&2
+    exit 1
+fi
+trap 'wineserver -k >/dev/null 2>&1' EXIT
+
+# Can the i686 programs run here? The kernel first, then Wine's 32-bit loader.
+i686_reason=$(probe_kernel_32bit)
+probe=$?
+if [ "$probe" -eq 0 ] && [ ! -x "$WINE32" ]; then
+    i686_reason=$(sed -n 's/^no: //p' "$root/wine32-status" 2>/dev/null)
+    i686_reason="the 32-bit Wine (wine32:i386) is not installed${i686_reason:+: $i686_reason}"
+    probe=1
+elif [ "$probe" -eq 0 ]; then
+    i686_reason=$(probe_wine32 "$root/i686/bin/probe.exe")
+    probe=$?
+fi
+case "$probe" in
+    0) i686_reason="" ;;
+    1) ;;
+    *)
+        echo "run-tests: the 32-bit probe failed: $i686_reason" >&2
+        fail "32-bit probe: $i686_reason"
+        i686_reason=""  # not a reason to skip: the i686 tests run, and show what fails
+        ;;
+esac
+export TESSALY_I686_NOT_RUN="$i686_reason"
+
+i686_title="Windows tests, i686, under Wine"
+if [ -n "$i686_reason" ] && [ "${REQUIRE_I686:-0}" != 1 ]; then
+    # CTest still lists every i686 test, as skipped; verbose, so that the reason each
+    # one gives stands in its output.
+    echo
+    echo "=== $i686_title: NOT RUN ($i686_reason)"
+    ctest --test-dir "$root/i686" --verbose --no-tests=error --timeout 900
+    summary+=("NOT RUN: $i686_title ($i686_reason)")
+    not_run=$((not_run + 1))
+else
+    run "$i686_title" ctest --test-dir "$root/i686" --output-on-failure --no-tests=error --timeout 900
+fi
+run "Windows tests, x86_64, under Wine" \
+    ctest --test-dir "$root/x86_64" --output-on-failure --no-tests=error --timeout 900
 
 native="$root/native"
 run "native build (clang, AddressSanitizer, UndefinedBehaviorSanitizer)" \
@@ -42,4 +90,10 @@ run "fuzzing the command-line reader for ${fuzz_seconds} s" \
 echo
 echo "=== Summary"
 printf '%s\n' "${summary[@]}"
+echo "$passed passed, $failed failed, $not_run skipped"
+if [ -n "$i686_reason" ] && [ "${REQUIRE_I686:-0}" = 1 ]; then
+    echo "I686 TESTS REQUIRED (REQUIRE_I686=1) BUT THEY CANNOT RUN HERE: ${i686_reason^^}."
+elif [ -n "$i686_reason" ]; then
+    echo "I686 TESTS NOT RUN: ${i686_reason^^}. ONLY THE X86_64 BUILD WAS TESTED HERE (REQUIRE_I686=1 MAKES THIS A FAILURE)."
+fi
 exit $status

@@ -14,6 +14,7 @@ const char kClosing[] = "Main method completed\n\n<<Server Exiting>>\n\n";
 class Worker : public ::testing::Test {
 protected:
     void SetUp() override {
+        DeleteHeapKey();  // a value left in the prefix (by the demo, say) changes the trace
         installation_ =
             MakeInstallation(::testing::UnitTest::GetInstance()->current_test_info()->name());
         log_ = installation_ + "\\trace.log";

@@ -3,6 +3,7 @@
 //   svcctl create NAME "BINARY PATH AND OPTIONS"   svcctl delete NAME
 //   svcctl start NAME                              svcctl query NAME
 //   svcctl control NAME CODE                       svcctl wait NAME STATE MILLISECONDS
+//   svcctl purge TEXT   stops and deletes every service whose program path holds TEXT
 //
 // Status lines read "state=4 controls=7 win32=0 specific=0 checkpoint=0 wait=0".
 // Exit code 0 on success, else the Win32 error code of the failing call.
@@ -17,6 +18,58 @@ static void PrintStatus(const SERVICE_STATUS& status) {
            status.dwServiceSpecificExitCode, status.dwCheckPoint, status.dwWaitHint);
 }
 
+enum { kPurgeStopMilliseconds = 15000 };  // a stop reply may take 10 s under Wine
+
+static bool ContainsIgnoringCase(const char* text, const char* part) {
+    size_t length = strlen(part);
+    for (; *text != '\0'; ++text) {
+        if (_strnicmp(text, part, length) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Stops service (bounded) and deletes it; a service that does not stop in time is
+// deleted all the same, and goes when its process does.
+static void StopAndDelete(SC_HANDLE service, const char* name) {
+    SERVICE_STATUS status = {};
+    if (ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+        DWORD start = GetTickCount();
+        while (QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED &&
+               GetTickCount() - start < kPurgeStopMilliseconds) {
+            Sleep(50);
+        }
+    }
+    printf("%s %s\n", DeleteService(service) ? "deleted" : "could not delete", name);
+}
+
+static int Purge(SC_HANDLE manager, const char* text) {
+    static BYTE list[256 * 1024];
+    DWORD needed = 0, count = 0, resume = 0;
+    if (!EnumServicesStatusExA(manager, SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_STATE_ALL,
+                               list, sizeof list, &needed, &count, &resume, nullptr)) {
+        printf("EnumServicesStatusEx failed: error %lu\n", GetLastError());
+        return 1;
+    }
+    const ENUM_SERVICE_STATUS_PROCESSA* entries =
+        reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSA*>(list);
+    for (DWORD i = 0; i < count; ++i) {
+        SC_HANDLE service = OpenServiceA(manager, entries[i].lpServiceName, SERVICE_ALL_ACCESS);
+        if (service == nullptr) {
+            continue;
+        }
+        static BYTE config[8192];
+        QUERY_SERVICE_CONFIGA* c = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(config);
+        if (QueryServiceConfigA(service, c, sizeof config, &needed) && c->lpBinaryPathName &&
+            ContainsIgnoringCase(c->lpBinaryPathName, text)) {
+            StopAndDelete(service, entries[i].lpServiceName);
+        }
+        CloseServiceHandle(service);
+    }
+    return 0;
+}
+
 static int Fail(const char* what) {
     DWORD error = GetLastError();
     printf("%s failed: error %lu\n", what, error);
@@ -25,7 +78,8 @@ static int Fail(const char* what) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        fprintf(stderr, "usage: svcctl create|start|control|query|wait|delete NAME ...\n");
+        fprintf(stderr,
+                "usage: svcctl create|start|control|query|wait|delete NAME ... | purge TEXT\n");
         return 1;
     }
     const char* command = argv[1];
@@ -45,6 +99,11 @@ int main(int argc, char** argv) {
         CloseServiceHandle(service);
         printf("created\n");
         return 0;
+    }
+    if (strcmp(command, "purge") == 0) {
+        int result = Purge(manager, name);
+        CloseServiceHandle(manager);
+        return result;
     }
     SC_HANDLE service = OpenServiceA(manager, name, SERVICE_ALL_ACCESS);
     if (service == nullptr) {
