@@ -36,6 +36,8 @@ run() {
     fi
 }
 
+run "the test harness's own decisions" bash "$here/../tests/harness/harness_test.sh"
+
 . "$here/probe-32bit.sh"
 if ! . "$here/wine-prefix.sh" "$root"; then
     echo "run-tests: the Wine prefix in $root/wineprefix could not be made" >&2
