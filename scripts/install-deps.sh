@@ -7,6 +7,8 @@ set -u
 
 packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
           clang libclang-rt-14-dev llvm wine wine64 wine32:i386 cmake make locales)
+# javac and jar build the bridge's Java class and test daemon; its tests run on the VM.
+packages+=(openjdk-17-jdk-headless)
 
 # The double-byte test runs a Wine process under the Japanese locale (code page 932).
 ensure_japanese_locale() {
