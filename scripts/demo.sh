@@ -65,3 +65,6 @@ show_log "$dir/standalone.log"
 
 say "5. Removing the service"
 svcctl delete "$name"
+
+# The bridge to a current Java VM, natively, on every JDK of this machine.
+bash "$here/demo-bridge.sh" "$root"
