@@ -64,7 +64,9 @@ void JNICALL BridgeExit(jint code) {
     char text[64];
     snprintf(text, sizeof text, "the VM ended the process with code %d\n", static_cast<int>(code));
     TraceBridge(text);
-    exit(code);
+    // At once, as the program ends itself: the runtime's exit could wait for ever on a
+    // lock that another thread of the VM holds. Nothing is lost: the trace is unbuffered.
+    _Exit(code);
 }
 
 void JNICALL BridgeAbort() {

@@ -119,6 +119,7 @@ HostRun RunHost(const std::string& dir, const std::vector<std::string>& argument
     if (child == 0) {
         unsetenv("QUERY_STRING");
         unsetenv("JAVA_HOME");
+        unsetenv("CLASSPATH");
         for (const std::string& entry : environment) {
             size_t equals = entry.find('=');
             if (equals == std::string::npos) {
@@ -213,11 +214,17 @@ TEST_P(Jdk, MissingDaemonClassIsReportedWithTheVmsReason) {
 
 TEST_P(Jdk, PropertyAndHeapLimitAreSeenFromJava) {
     std::string dir = MakeInstallation(Name("report"), Settings());
-    HostRun run = RunHost(dir, {"--max-heap", "67108864"}, {"QUERY_STRING=report"});
+    HostRun run = RunHost(dir, {"--max-heap", "67108864"},
+                          {"QUERY_STRING=report", "CLASSPATH=::/nonexistent/extra.jar:"});
     ASSERT_TRUE(run.finished) << run.log;
     EXPECT_EQ(0, run.exitCode) << run.log;
     EXPECT_NE(std::string::npos, run.log.find("property QUERY_STRING=report\n")) << run.log;
     EXPECT_NE(std::string::npos, run.log.find("flag MaxHeapSize=67108864\n")) << run.log;
+    // The bridge's default class path is CLASSPATH, after the program's own entries.
+    EXPECT_NE(std::string::npos,
+              run.log.find("property java.class.path=./Morquistelvandrake.jar:./Vosk.jar:"
+                           "./lib/brask.jar:./lib/quillet.jar:/nonexistent/extra.jar\n"))
+        << run.log;
     // java.compiler=NONE is dropped: current VMs warn that it is obsolete.
     EXPECT_NE(std::string::npos, run.log.find("property java.compiler=null\n")) << run.log;
     EXPECT_NE(std::string::npos, run.log.find("non-ASCII: \xc3\xa9t\xc3\xa9\n")) << run.log;

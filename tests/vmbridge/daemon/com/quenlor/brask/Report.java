@@ -11,6 +11,7 @@ public class Report {
     public static void print() throws Exception {
         System.err.println("property QUERY_STRING=" + System.getProperty("QUERY_STRING"));
         System.err.println("property java.compiler=" + System.getProperty("java.compiler"));
+        System.err.println("property java.class.path=" + System.getProperty("java.class.path"));
         MBeanServer server = ManagementFactory.getPlatformMBeanServer();
         ObjectName name = new ObjectName("com.sun.management:type=HotSpotDiagnostic");
         Object[] arguments = {"MaxHeapSize"};
