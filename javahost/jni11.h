@@ -5,6 +5,7 @@
 
 #include <stdarg.h>
 #include <stddef.h>
+#include <stdint.h>
 #include <stdio.h>
 
 #include <type_traits>
@@ -17,7 +18,7 @@
 
 extern "C" {
 
-typedef long jint;  // 32 bits on every Windows target
+typedef int32_t jint;  // 32 bits on every platform, as the record's layout needs
 typedef unsigned char jboolean;
 typedef jint jsize;
 
@@ -105,7 +106,7 @@ static_assert(offsetof(JDK1_1InitArgs, vfprintf) == 36, "vfprintf");
 static_assert(offsetof(JDK1_1InitArgs, verbose) == 60, "verbose");
 static_assert(offsetof(JDK1_1InitArgs, debugging) == 64, "debugging");
 static_assert(offsetof(JDK1_1InitArgs, debugPort) == 68, "debugPort");
-#elif defined(_WIN64)
+#elif defined(_WIN64) || defined(__LP64__)
 static_assert(sizeof(JDK1_1InitArgs) == 96, "JDK1_1InitArgs, 64-bit");
 static_assert(offsetof(JDK1_1InitArgs, properties) == 8, "properties");
 static_assert(offsetof(JDK1_1InitArgs, maxHeapSize) == 32, "maxHeapSize");

@@ -90,3 +90,6 @@ show_log "$dir/standalone.log"
 say "5. Removing the service and the registry value"
 svcctl delete "$name"
 win reg delete 'HKLM\Software\Quenlor\Quenlor Dravelin' /f "$view"
+
+# The bridge to a current Java VM, natively, on every JDK of this machine.
+bash "$here/demo-bridge.sh" "$root"

@@ -15,6 +15,8 @@ status_file="$root/wine32-status"
 
 packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
           clang libclang-rt-14-dev llvm wine wine64 cmake make locales)
+# javac and jar build the bridge's Java class and test daemon; its tests run on the VM.
+packages+=(openjdk-17-jdk-headless)
 packages32=(wine32:i386)
 update_log=/tmp/tessaly-apt-update.log
 update_tries=5

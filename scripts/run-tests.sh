@@ -88,6 +88,8 @@ run "native build (clang, AddressSanitizer, UndefinedBehaviorSanitizer)" \
 run "native sanitizer tests" ctest --test-dir "$native" --output-on-failure --no-tests=error --timeout 600
 run "fuzzing the command-line reader for ${fuzz_seconds} s" \
     bash -c "mkdir -p '$native/fuzz-corpus' && '$native/tests/native/fuzz_cmdline' -max_total_time=$fuzz_seconds -print_final_stats=1 '$native/fuzz-corpus' '$here/../tests/native/corpus' 2>&1 | tail -n 12; exit \${PIPESTATUS[0]}"
+run "bridge to a current Java VM: native build and tests against every JDK found" \
+    bash "$here/test-bridge.sh" "$root"
 
 echo
 echo "=== Summary"

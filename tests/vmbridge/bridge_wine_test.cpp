@@ -1,0 +1,371 @@
+// The cross-built bridge under Wine, with a stand-in jvm.dll that records what it
+// receives: where the bridge looks for a VM (settings file, JAVA_HOME, the registry
+// keys of Java installers), the runtime directory made to serve the VM's libraries,
+// the options, and the routing of the Java streams; then the real program with the
+// bridge as its VM library, installed as a service, from start to stop.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/testkit.h"
+
+namespace {
+
+const DWORD kProbeTimeoutMilliseconds = 30000;
+const char kServiceName[] = "Quenlor Tessaly";
+#ifdef _WIN64
+const REGSAM kOtherView = KEY_WOW64_32KEY;
+const char kOtherBitsText[] = "is a 32-bit one: this program is 64-bit";
+#else
+const REGSAM kOtherView = KEY_WOW64_64KEY;
+const char kOtherBitsText[] = "is a 64-bit one: this program is 32-bit";
+#endif
+// The installers' keys under HKLM\SOFTWARE that the tests write and remove.
+const char* const kInstallerKeys[] = {"JavaSoft", "Eclipse Adoptium", "Azul Systems",
+                                      "Microsoft\\JDK"};
+
+std::string BridgePath() {
+    return BuildDirectory() + "\\..\\vmbridge\\javai.dll";
+}
+
+// A Java home under installation with the stand-in VM at each of places (relative,
+// e.g. "bin\\server").
+std::string MakeHome(const std::string& installation, const std::string& name,
+                     const std::vector<std::string>& places) {
+    std::string home = installation + "\\" + name;
+    CreateDirectoryA(home.c_str(), nullptr);
+    for (const std::string& place : places) {
+        std::string directory = home;
+        size_t start = 0;
+        while (start < place.size()) {
+            size_t end = place.find('\\', start);
+            if (end == std::string::npos) {
+                end = place.size();
+            }
+            directory += "\\" + place.substr(start, end - start);
+            CreateDirectoryA(directory.c_str(), nullptr);
+            start = end + 1;
+        }
+        CopyFileA((BuildDirectory() + "\\standin_jvm.dll").c_str(),
+                  (directory + "\\jvm.dll").c_str(), FALSE);
+    }
+    return home;
+}
+
+// A directory with the bridge as bin\javai.dll and settings beside it.
+std::string MakeBridgeInstallation(const std::string& settings, const std::string& suffix = "") {
+    std::string dir = MakeInstallation(
+        std::string("bridge-") + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+            suffix,
+        "");
+    CreateDirectoryA((dir + "\\bin").c_str(), nullptr);
+    CopyFileA(BridgePath().c_str(), (dir + "\\bin\\javai.dll").c_str(), FALSE);
+    WriteWholeFile(dir + "\\bin\\vmbridge.cfg", settings);
+    return dir;
+}
+
+ChildRun Probe(const std::string& installation, std::vector<std::string> environment = {}) {
+    environment.push_back("JAVA_HOME");  // removed unless the test sets it after
+    std::vector<std::string> ordered(environment.rbegin(), environment.rend());
+    std::string command =
+        "\"" + BuildDirectory() + "\\vmbridge_probe.exe\" \"" + installation + "\\bin\\javai.dll\"";
+    return RunChild(command, installation, ordered, kProbeTimeoutMilliseconds);
+}
+
+std::string Record(const std::string& home, const std::string& place) {
+    return ReadWholeFile(home + "\\" + place + "\\jvm.rec");
+}
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+void SetText(REGSAM view, const std::string& key, const char* name, const std::string& value) {
+    HKEY opened = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(HKEY_LOCAL_MACHINE, ("SOFTWARE\\" + key).c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS | view, nullptr, &opened, nullptr));
+    RegSetValueExA(opened, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(opened);
+}
+
+void RemoveInstallerKeys() {
+    for (REGSAM view : {REGSAM(0), kOtherView}) {
+        HKEY software = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS | view, &software) !=
+            ERROR_SUCCESS) {
+            continue;
+        }
+        for (const char* key : kInstallerKeys) {
+            RegDeleteTreeA(software, key);
+            RegDeleteKeyA(software, key);
+        }
+        RegCloseKey(software);
+    }
+}
+
+class Bridge : public ::testing::Test {
+protected:
+    void SetUp() override { RemoveInstallerKeys(); }
+    void TearDown() override { RemoveInstallerKeys(); }
+};
+
+TEST_F(Bridge, SettingsNameAHomeAndItsServerVmStartsWithTheTranslatedOptions) {
+    std::string dir = MakeBridgeInstallation("");
+    std::string home = MakeHome(dir, "jdk", {"bin\\server", "bin\\client"});
+    WriteWholeFile(dir + "\\bin\\vmbridge.cfg", "vm=" + home + "\r\n");
+    ChildRun run = Probe(dir);
+    ASSERT_TRUE(run.finished);
+    EXPECT_TRUE(Has(run.output, "result 0")) << run.output;
+    std::string record = Record(home, "bin\\server");
+    EXPECT_TRUE(Has(record, "library " + home + "\\bin\\server\\jvm.dll\n")) << record;
+    EXPECT_TRUE(Has(record, "dll-directory " + home + "\\bin\n")) << record;
+    EXPECT_TRUE(Has(record, "version 0x10002 ignoreUnrecognized 0")) << record;
+    EXPECT_TRUE(Has(record, "option -Djava.class.path=.\\Morquistelvandrake.jar;.\\Vosk.jar\n"))
+        << record;
+    EXPECT_TRUE(Has(record, "option -DQUERY_STRING=probe\n")) << record;
+    EXPECT_FALSE(Has(record, "java.compiler")) << record;
+    EXPECT_TRUE(Has(record, "option -Xmx8192k\n")) << record;
+    EXPECT_TRUE(Has(record, "option -Xrs\n")) << record;
+    EXPECT_TRUE(Has(record, "option -XX:-IgnoreUnrecognizedVMOptions\n")) << record;
+    EXPECT_TRUE(Has(record, "option vfprintf (hook)\n")) << record;
+    EXPECT_TRUE(Has(record, "option exit (hook)\n")) << record;
+    EXPECT_TRUE(Has(record, "option abort (hook)\n")) << record;
+    EXPECT_FALSE(Has(Record(home, "bin\\client"), "library")) << "the client VM was loaded";
+    // The VM's output reaches the program's hook, and the VM learns its length.
+    EXPECT_TRUE(Has(run.output, "stand-in VM says hello|42\r\n")) << run.output;
+    EXPECT_TRUE(Has(record, "hook returned 26\n")) << record;
+    EXPECT_TRUE(Has(run.output,
+                    "maximum heap size 1048576 is below what a current Java VM "
+                    "accepts: raised to 8388608"))
+        << run.output;
+}
+
+TEST_F(Bridge, TheErrorStreamIsRoutedThroughTheEmbeddedClass) {
+    std::string dir = MakeBridgeInstallation("");
+    std::string home = MakeHome(dir, "jdk", {"bin\\server"});
+    WriteWholeFile(dir + "\\bin\\vmbridge.cfg", "vm=" + home + "\n");
+    ChildRun run = Probe(dir);
+    ASSERT_TRUE(Has(run.output, "result 0")) << run.output;
+    std::string record = Record(home, "bin\\server");
+    EXPECT_TRUE(Has(record, "DefineClass tessaly/vmbridge/HookStream ")) << record;
+    EXPECT_TRUE(Has(record, "magic cafebabe")) << record;
+    EXPECT_TRUE(Has(record, "RegisterNatives write0 (I[BII)V\n")) << record;
+    EXPECT_TRUE(Has(record, "GetStaticMethodID stream class install(ZZLjava/lang/String;)V"))
+        << record;
+    EXPECT_TRUE(Has(record, "CallStaticVoidMethodA stream class out=0 err=1 charsets=windows-" +
+                                std::to_string(GetACP()) + ","))
+        << record;
+}
+
+TEST_F(Bridge, ALibraryNamedInTheSettingsServesWithTheJava8RuntimeDirectory) {
+    std::string dir = MakeBridgeInstallation("");
+    std::string home = MakeHome(dir, "jre8", {"jre\\bin\\client"});
+    WriteWholeFile(dir + "\\bin\\vmbridge.cfg",
+                   "route_out=yes\nvm=" + home + "\\jre\\bin\\client\\jvm.dll\n");
+    ChildRun run = Probe(dir);
+    EXPECT_TRUE(Has(run.output, "result 0")) << run.output;
+    std::string record = Record(home, "jre\\bin\\client");
+    EXPECT_TRUE(Has(record, "dll-directory " + home + "\\jre\\bin\n")) << record;
+    EXPECT_TRUE(Has(record, "out=1 err=1")) << record;
+}
+
+TEST_F(Bridge, JavaHomeServesWhenTheSettingsNameNoVmAndTheClientVmIsFound) {
+    std::string dir = MakeBridgeInstallation("reduce_signals=no\n");
+    std::string home = MakeHome(dir, "jdk", {"bin\\client"});
+    ChildRun run = Probe(dir, {"JAVA_HOME=" + home});
+    EXPECT_TRUE(Has(run.output, "result 0")) << run.output;
+    std::string record = Record(home, "bin\\client");
+    EXPECT_TRUE(Has(record, "library " + home + "\\bin\\client\\jvm.dll")) << record;
+    EXPECT_FALSE(Has(record, "option -Xrs")) << record;
+}
+
+TEST_F(Bridge, TheSettingsComeBeforeJavaHome) {
+    std::string dir = MakeBridgeInstallation("");
+    std::string named = MakeHome(dir, "named", {"bin\\server"});
+    std::string other = MakeHome(dir, "other", {"bin\\server"});
+    WriteWholeFile(dir + "\\bin\\vmbridge.cfg", "vm=" + named + "\n");
+    ChildRun run = Probe(dir, {"JAVA_HOME=" + other});
+    EXPECT_TRUE(Has(run.output, "result 0")) << run.output;
+    EXPECT_TRUE(Has(Record(named, "bin\\server"), "library")) << run.output;
+    EXPECT_FALSE(FileExists(other + "\\bin\\server\\jvm.rec"));
+}
+
+TEST_F(Bridge, AJavaHomeWithoutAVmIsNamedAndTheRegistryServes) {
+    std::string dir = MakeBridgeInstallation("");
+    std::string empty = MakeHome(dir, "empty", {});
+    std::string home = MakeHome(dir, "jdk17", {"bin\\server"});
+    SetText(0, "JavaSoft\\JDK\\17", "JavaHome", home);
+    ChildRun run = Probe(dir, {"JAVA_HOME=" + empty});
+    EXPECT_TRUE(Has(run.output, "JAVA_HOME names " + empty + ", which holds no Java VM"))
+        << run.output;
+    EXPECT_TRUE(Has(run.output, "result 0")) << run.output;
+    EXPECT_TRUE(Has(Record(home, "bin\\server"), "library")) << run.output;
+}
+
+TEST_F(Bridge, TheCurrentVersionComesBeforeTheHighestVersion) {
+    std::string dir = MakeBridgeInstallation("");
+    std::string current = MakeHome(dir, "jdk17", {"bin\\server"});
+    std::string highest = MakeHome(dir, "jdk21", {"bin\\server"});
+    SetText(0, "JavaSoft\\JDK", "CurrentVersion", "17");
+    SetText(0, "JavaSoft\\JDK\\17", "JavaHome", current);
+    SetText(0, "JavaSoft\\JDK\\21", "JavaHome", highest);
+    SetText(0, "JavaSoft\\JDK\\9.0.4", "JavaHome", highest + "-gone");
+    ChildRun run = Probe(dir);
+    EXPECT_TRUE(Has(run.output, "result 0")) << run.output;
+    EXPECT_TRUE(Has(Record(current, "bin\\server"), "library")) << run.output;
+    EXPECT_FALSE(FileExists(highest + "\\bin\\server\\jvm.rec"));
+
+    SetText(0, "JavaSoft\\JDK", "CurrentVersion", "11");  // names a version not installed
+    std::string again = MakeBridgeInstallation("", "-again");
+    run = Probe(again);
+    EXPECT_TRUE(Has(run.output, "result 0")) << run.output;
+    EXPECT_TRUE(Has(Record(highest, "bin\\server"), "library")) << run.output;
+}
+
+TEST_F(Bridge, AJava8RuntimeLibIsTakenAsTheLibrary) {
+    std::string dir = MakeBridgeInstallation("");
+    std::string home = MakeHome(dir, "jre8", {"bin\\client"});
+    SetText(0, "JavaSoft\\Java Runtime Environment\\1.8", "RuntimeLib",
+            home + "\\bin\\client\\jvm.dll");
+    ChildRun run = Probe(dir);
+    EXPECT_TRUE(Has(run.output, "result 0")) << run.output;
+    EXPECT_TRUE(Has(Record(home, "bin\\client"), "dll-directory " + home + "\\bin\n"))
+        << run.output;
+}
+
+TEST_F(Bridge, VendorKeysServeWithoutTheJavaSoftKeys) {
+    struct Vendor {
+        std::string key;
+        const char* value;
+    };
+    const Vendor vendors[] = {{"Eclipse Adoptium\\JDK\\21.0.2.13\\hotspot\\MSI", "Path"},
+                              {"Azul Systems\\Zulu\\zulu-17", "InstallationPath"},
+                              {"Microsoft\\JDK\\17.0.9.8\\hotspot\\MSI", "Path"}};
+    for (const Vendor& vendor : vendors) {
+        RemoveInstallerKeys();
+        std::string dir = MakeBridgeInstallation("");
+        std::string home = MakeHome(dir, "vendor", {"bin\\server"});
+        SetText(0, vendor.key, vendor.value, home);
+        ChildRun run = Probe(dir);
+        EXPECT_TRUE(Has(run.output, "result 0")) << vendor.key << "\n" << run.output;
+        EXPECT_TRUE(Has(Record(home, "bin\\server"), "library")) << vendor.key;
+    }
+}
+
+TEST_F(Bridge, AVmOfTheOtherBitnessIsReportedAsSuch) {
+    std::string dir = MakeBridgeInstallation("");
+    std::string home = MakeHome(dir, "jdk21", {"bin\\server"});
+    SetText(kOtherView, "JavaSoft\\JDK\\21", "JavaHome", home);
+    ChildRun run = Probe(dir);
+    EXPECT_TRUE(Has(run.output, kOtherBitsText)) << run.output;
+    EXPECT_TRUE(Has(run.output, "result -1")) << run.output;
+    EXPECT_FALSE(FileExists(home + "\\bin\\server\\jvm.rec"));
+}
+
+TEST_F(Bridge, NoVmFoundIsExplainedBeforeTheNegativeResult) {
+    std::string dir = MakeBridgeInstallation("");
+    ChildRun run = Probe(dir);
+    size_t explained = run.output.find("Java VM bridge: no Java VM found");
+    ASSERT_NE(std::string::npos, explained) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("result -1", explained)) << run.output;
+}
+
+TEST_F(Bridge, AVmThatRefusesToStartIsExplained) {
+    std::string dir = MakeBridgeInstallation("");
+    std::string home = MakeHome(dir, "jdk", {"bin\\server"});
+    WriteWholeFile(home + "\\bin\\server\\jvm.cfg", "refuse\n");
+    WriteWholeFile(dir + "\\bin\\vmbridge.cfg", "vm=" + home + "\n");
+    ChildRun run = Probe(dir);
+    size_t refused = run.output.find("stand-in VM refuses to start");
+    ASSERT_NE(std::string::npos, refused) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("did not start (JNI_CreateJavaVM: -1)", refused))
+        << run.output;
+    EXPECT_TRUE(Has(run.output, "result -1")) << run.output;
+}
+
+// The real program as a service with the bridge as its VM library.
+SERVICE_STATUS_PROCESS Query(SC_HANDLE service) {
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD needed = 0;
+    QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                         sizeof status, &needed);
+    return status;
+}
+
+bool WaitForState(SC_HANDLE service, DWORD state, DWORD timeoutMilliseconds) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeoutMilliseconds) {
+        if (Query(service).dwCurrentState == state) {
+            return true;
+        }
+        Sleep(50);
+    }
+    return false;
+}
+
+void RemoveService(SC_HANDLE manager) {
+    SC_HANDLE service = OpenServiceA(manager, kServiceName, SERVICE_ALL_ACCESS);
+    if (service != nullptr) {
+        SERVICE_STATUS status;
+        ControlService(service, SERVICE_CONTROL_STOP, &status);
+        WaitForState(service, SERVICE_STOPPED, 10000);
+        ::DeleteService(service);
+        CloseServiceHandle(service);
+    }
+}
+
+TEST_F(Bridge, TheProgramRunsAsAServiceFromStartToStop) {
+    std::string dir = MakeBridgeInstallation("");
+    std::string home = MakeHome(dir, "jdk", {"bin\\server"});
+    WriteWholeFile(dir + "\\bin\\vmbridge.cfg", "vm=" + home + "\n");
+    std::string log = dir + "\\trace.log";
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(nullptr, manager);
+    RemoveService(manager);
+    SC_HANDLE service =
+        CreateServiceA(manager, kServiceName, kServiceName, SERVICE_ALL_ACCESS,
+                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                       TessalyCommand(dir, "-l \"" + log + "\"").c_str(), nullptr, nullptr, nullptr,
+                       nullptr, nullptr);
+    ASSERT_NE(nullptr, service) << GetLastError();
+    EXPECT_TRUE(StartServiceA(service, 0, nullptr)) << GetLastError();
+    EXPECT_TRUE(WaitForState(service, SERVICE_RUNNING, 15000));
+    EXPECT_TRUE(WaitForFileText(log, "Main method completed", 15000)) << ReadWholeFile(log);
+    SERVICE_STATUS status;
+    EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    EXPECT_TRUE(WaitForState(service, SERVICE_STOPPED, 15000));
+    EXPECT_EQ(0u, Query(service).dwWin32ExitCode);
+    ::DeleteService(service);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+
+    std::string trace = ReadWholeFile(log);
+    const char* const inOrder[] = {
+        "Starting JVM\r\n",
+        "Java VM bridge: starting the Java VM in ",
+        "stand-in VM says hello|42\r\n",
+        "Launched Java 1.1 VM in library ",
+        "stand-in daemon main running\r\n",
+        "Java wrote 100% %s %n to System.err\r\n",
+        "Main method completed\r\n",
+        "<<StopService called>>\r\n",
+    };
+    size_t at = 0;
+    for (const char* text : inOrder) {
+        size_t found = trace.find(text, at);
+        EXPECT_NE(std::string::npos, found) << "missing in order: " << text << "\n" << trace;
+        if (found != std::string::npos) {
+            at = found;
+        }
+    }
+    EXPECT_TRUE(Has(Record(home, "bin\\server"), "option -DQUERY_STRING=") ||
+                Has(trace, "QUERY_STRING not defined"))
+        << trace;
+}
+
+}  // namespace

@@ -1,0 +1,171 @@
+// The two exports of a JNI 1.1 VM library, carried out by a current VM: defaults for
+// the 1.1 record, and a VM found, loaded and started from its translation.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "vmbridge/jni12.h"
+#include "vmbridge/locate.h"
+#include "vmbridge/output.h"
+#include "vmbridge/platform.h"
+#include "vmbridge/settings.h"
+#include "vmbridge/translate.h"
+
+#ifdef _WIN32
+#define BRIDGE_EXPORT extern "C" __declspec(dllexport)
+#else
+#define BRIDGE_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+enum {
+    kSettingsFileBytes = 64 * 1024,  // the settings file read, terminator included
+    kNoteBytes = kVmPathBytes + 256,
+    kVerifyRemote = 1,      // 1.1 verifyMode: classes loaded from the network
+    kVmAlreadyExists = -5,  // JNI_EEXIST
+};
+
+// Set by the first JNI_CreateJavaVM on the thread that calls it, the program's worker;
+// a process holds one VM, and the program calls once.
+static bool g_vmCreated;
+
+static void Trace(const char* text) {
+    TraceBridge(text);
+}
+
+static void TraceFormat(const char* format, const char* a, const char* b = "") {
+    char text[kNoteBytes];
+    snprintf(text, sizeof text, format, a, b);
+    TraceBridge(text);
+}
+
+static void ReadSettings(BridgeSettings* settings) {
+    DefaultSettings(settings);
+    char path[kVmPathBytes];
+    if (!BridgeDirectory(path, sizeof path) ||
+        strlen(path) + sizeof kSettingsFileName > sizeof path) {
+        Trace("cannot tell the bridge's own directory: no settings file read\n");
+        return;
+    }
+    strcat(path, kSettingsFileName);
+    static char text[kSettingsFileBytes];  // the worker thread's only: too large for its stack
+    size_t length = 0;
+    if (ReadSmallFile(path, text, sizeof text, &length)) {
+        ParseSettings(text, length, settings, Trace);
+    }
+}
+
+// The first VM library within home; false after naming what was tried.
+static bool FindInHome(const char* home, const char* source, char* library, size_t bytes) {
+    for (int i = 0; HomeLibraryCandidate(home, i, library, bytes); ++i) {
+        if (IsFile(library)) {
+            return true;
+        }
+    }
+    TraceFormat("%s names %s, which holds no Java VM library (a server or client VM)\n", source,
+                home);
+    return false;
+}
+
+// The VM library to load, in the order: settings file, JAVA_HOME, the platform's places.
+static bool FindVm(const BridgeSettings* settings, char* library, size_t bytes) {
+    if (settings->vm[0] != '\0') {
+        if (!NamesVmLibrary(settings->vm)) {
+            return FindInHome(settings->vm, "vm= of vmbridge.cfg", library, bytes);
+        }
+        if (!IsFile(settings->vm) || strlen(settings->vm) >= bytes) {
+            TraceFormat("vm= of vmbridge.cfg names %s, which is not a file\n", settings->vm);
+            return false;
+        }
+        strcpy(library, settings->vm);
+        return true;
+    }
+    const char* home = getenv("JAVA_HOME");
+    if (home != nullptr && home[0] != '\0') {
+        if (FindInHome(home, "JAVA_HOME", library, bytes)) {
+            return true;
+        }
+    }
+    if (FindInstalledVm(library, bytes, Trace)) {
+        return true;
+    }
+    Trace(
+        "no Java VM found: name a Java home or VM library as vm= in vmbridge.cfg beside this "
+        "library, set JAVA_HOME, or install a Java runtime (8 or later) of this program's "
+        "bitness\n");
+    return false;
+}
+
+BRIDGE_EXPORT jint JNICALL JNI_GetDefaultJavaVMInitArgs(void* argument) {
+    JDK1_1InitArgs* record = static_cast<JDK1_1InitArgs*>(argument);
+    if (record == nullptr || record->version != kJniVersion1_1) {
+        return kJniVersionError;
+    }
+    memset(record, 0, sizeof *record);
+    record->version = kJniVersion1_1;
+    record->verifyMode = kVerifyRemote;
+    record->enableClassGC = 1;
+    const char* classPath = getenv("CLASSPATH");
+    record->classpath = const_cast<char*>(classPath != nullptr ? classPath : "");
+    return kJniOk;
+}
+
+static jint StartVm(const char* library, JavaVMInitArgs* vmArgs, JavaVM** vm, JNIEnv** env) {
+    CreateJavaVM12Function create = LoadVmLibrary(library, Trace);
+    if (create == nullptr) {
+        return kJniError;
+    }
+    jint created = create(vm, env, vmArgs);
+    if (created != kJniOk) {
+        char text[kNoteBytes];
+        snprintf(text, sizeof text, "the Java VM in %s did not start (JNI_CreateJavaVM: %d)\n",
+                 library, static_cast<int>(created));
+        Trace(text);
+        return created < 0 ? created : kJniError;
+    }
+    return kJniOk;
+}
+
+BRIDGE_EXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, JNIEnv** env, void* argument) {
+    JDK1_1InitArgs* record = static_cast<JDK1_1InitArgs*>(argument);
+    if (record == nullptr || vm == nullptr || env == nullptr) {
+        return kJniInvalidArguments;
+    }
+    if (!g_vmCreated) {
+        SetProgramHook(record->vfprintf);
+    }
+    if (record->version != kJniVersion1_1) {
+        Trace("the start-up record is not of JNI 1.1\n");
+        return kJniVersionError;
+    }
+    if (g_vmCreated) {
+        Trace("a Java VM exists already in this process\n");
+        return kVmAlreadyExists;
+    }
+
+    BridgeSettings settings;
+    ReadSettings(&settings);
+    char library[kVmPathBytes];
+    if (!FindVm(&settings, library, sizeof library)) {
+        return kJniError;
+    }
+    TraceFormat("starting the Java VM in %s\n", library);
+
+    VmHooks hooks = {BridgeVfprintf, BridgeExit, BridgeAbort};
+    OptionList options;
+    if (!TranslateInitArgs(record, &settings, &hooks, kPathSeparator, &options, Trace)) {
+        Trace("out of memory for the Java VM's options\n");
+        return kJniError;
+    }
+    JavaVMInitArgs vmArgs = {kJniVersion1_2, options.count, options.options, kJniFalse};
+    jint started = StartVm(library, &vmArgs, vm, env);
+    FreeOptionList(&options);
+    if (started != kJniOk) {
+        return started;
+    }
+    g_vmCreated = true;
+
+    char charsets[128];
+    AnsiCharsetNames(charsets, sizeof charsets);
+    RouteJavaStreams(*env, settings.routeErr, settings.routeOut, charsets);
+    return kJniOk;
+}

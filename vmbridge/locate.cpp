@@ -1,0 +1,141 @@
+// Places and versions of VM libraries.
+#include "vmbridge/locate.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+
+#ifdef _WIN32
+static const char kSlash = '\\';
+static const char* const kHomePlaces[] = {
+    "\\bin\\server\\jvm.dll",
+    "\\bin\\client\\jvm.dll",
+    "\\jre\\bin\\server\\jvm.dll",
+    "\\jre\\bin\\client\\jvm.dll",
+};
+#else
+static const char kSlash = '/';
+#if defined(__x86_64__)
+#define VMBRIDGE_ARCH "amd64"
+#elif defined(__aarch64__)
+#define VMBRIDGE_ARCH "aarch64"
+#else
+#define VMBRIDGE_ARCH "i386"
+#endif
+static const char* const kHomePlaces[] = {
+    "/lib/server/libjvm.so",
+    "/lib/client/libjvm.so",
+    "/jre/lib/" VMBRIDGE_ARCH "/server/libjvm.so",
+    "/jre/lib/" VMBRIDGE_ARCH "/client/libjvm.so",
+};
+#endif
+enum { kHomePlaceCount = sizeof kHomePlaces / sizeof kHomePlaces[0] };
+
+static bool IsSlash(char c) {
+    return c == '/' || c == kSlash;
+}
+
+bool HomeLibraryCandidate(const char* home, int index, char* path, size_t pathBytes) {
+    if (index < 0 || index >= kHomePlaceCount || pathBytes == 0) {
+        return false;
+    }
+    size_t length = strlen(home);
+    while (length > 1 && IsSlash(home[length - 1])) {
+        --length;  // "C:\jdk\" and "C:\jdk" are the same home
+    }
+    int written =
+        snprintf(path, pathBytes, "%.*s%s", static_cast<int>(length), home, kHomePlaces[index]);
+    return written >= 0 && static_cast<size_t>(written) < pathBytes;
+}
+
+bool NamesVmLibrary(const char* value) {
+    static const char* const kEndings[] = {".dll", ".so"};
+    size_t length = strlen(value);
+    for (const char* ending : kEndings) {
+        size_t endingLength = strlen(ending);
+        if (length > endingLength && strcasecmp(value + length - endingLength, ending) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The length of path without its last component (and that component's separator).
+static size_t ParentLength(const char* path, size_t length) {
+    while (length > 0 && !IsSlash(path[length - 1])) {
+        --length;
+    }
+    while (length > 0 && IsSlash(path[length - 1])) {
+        --length;
+    }
+    return length;
+}
+
+bool RuntimeDirectory(const char* libraryPath, char* directory, size_t directoryBytes) {
+    size_t length = ParentLength(libraryPath, strlen(libraryPath));  // ...\bin\server
+    length = ParentLength(libraryPath, length);                      // ...\bin
+    if (length == 0 || length >= directoryBytes) {
+        return false;
+    }
+    memcpy(directory, libraryPath, length);
+    directory[length] = '\0';
+    return true;
+}
+
+int CompareVersions(const char* a, const char* b) {
+    for (;;) {
+        while (*a != '\0' && (*a < '0' || *a > '9')) {
+            ++a;
+        }
+        while (*b != '\0' && (*b < '0' || *b > '9')) {
+            ++b;
+        }
+        if (*a == '\0' || *b == '\0') {
+            return (*a != '\0') - (*b != '\0');
+        }
+        while (*a == '0') {
+            ++a;
+        }
+        while (*b == '0') {
+            ++b;
+        }
+        size_t digitsA = strspn(a, "0123456789");
+        size_t digitsB = strspn(b, "0123456789");
+        if (digitsA != digitsB) {
+            return digitsA < digitsB ? -1 : 1;  // more digits: a larger number
+        }
+        int order = strncmp(a, b, digitsA);
+        if (order != 0) {
+            return order < 0 ? -1 : 1;
+        }
+        a += digitsA;
+        b += digitsB;
+    }
+}
+
+bool HomeOfJavaProgram(const char* programPath, char* home, size_t homeBytes) {
+    size_t length = strlen(programPath);
+    size_t directory = ParentLength(programPath, length);  // .../bin
+    const char* name = programPath + directory;
+    while (*name != '\0' && IsSlash(*name)) {
+        ++name;
+    }
+    if (strcmp(name, "java") != 0 && strcasecmp(name, "java.exe") != 0) {
+        return false;
+    }
+    size_t binStart = directory;
+    while (binStart > 0 && !IsSlash(programPath[binStart - 1])) {
+        --binStart;
+    }
+    if (directory - binStart != 3 || strncmp(programPath + binStart, "bin", 3) != 0) {
+        return false;
+    }
+    size_t homeLength = ParentLength(programPath, directory);
+    if (homeLength == 0 || homeLength >= homeBytes) {
+        return false;
+    }
+    memcpy(home, programPath, homeLength);
+    home[homeLength] = '\0';
+    return true;
+}

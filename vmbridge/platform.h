@@ -1,0 +1,30 @@
+// What the bridge asks of the operating system: its own directory, files, loading a
+// VM library with its runtime directory, the platform's own ways to find a VM, and
+// the character set of the process.
+#pragma once
+
+#include <stddef.h>
+
+#include "vmbridge/jni12.h"
+#include "vmbridge/settings.h"
+
+// The directory of the bridge library, with its trailing separator.
+bool BridgeDirectory(char* directory, size_t directoryBytes);
+
+bool IsFile(const char* path);
+
+// Reads up to bufferBytes - 1 bytes of path into buffer, terminated; false when the
+// file cannot be opened.
+bool ReadSmallFile(const char* path, char* buffer, size_t bufferBytes, size_t* length);
+
+// Loads the VM library at path, its runtime directory made to serve the libraries it
+// loads, and returns its JNI_CreateJavaVM. Null after a note on what went wrong.
+CreateJavaVM12Function LoadVmLibrary(const char* path, NoteFunction note);
+
+// The platform's own places: on Windows the registry (JavaSoft, then the vendors'
+// keys); elsewhere the "java" program on PATH. False when none holds a VM library,
+// after a note for a VM found of the wrong bitness.
+bool FindInstalledVm(char* libraryPath, size_t pathBytes, NoteFunction note);
+
+// Names of the process's ANSI character set, as Java may call it, comma-separated.
+void AnsiCharsetNames(char* names, size_t namesBytes);

@@ -1,0 +1,239 @@
+// The bridge's platform part on Windows: its own directory, loading jvm.dll with the
+// home's bin directory serving its runtime libraries, and the registry keys under
+// which Java installers record their homes.
+#include "vmbridge/platform.h"
+
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "vmbridge/locate.h"
+
+enum {
+    kNoteBytes = kVmPathBytes + 256,
+    kKeyNameBytes = 256,   // a registry key name, terminator included
+    kMaxVersionKeys = 64,  // version subkeys looked at under one key
+};
+
+#ifdef _WIN64
+static const char kOwnBits[] = "64";
+static const char kOtherBits[] = "32";
+static const REGSAM kOtherView = KEY_WOW64_32KEY;
+#else
+static const char kOwnBits[] = "32";
+static const char kOtherBits[] = "64";
+static const REGSAM kOtherView = KEY_WOW64_64KEY;
+#endif
+
+bool BridgeDirectory(char* directory, size_t directoryBytes) {
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExA(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCSTR>(&BridgeDirectory), &self)) {
+        return false;
+    }
+    DWORD length = GetModuleFileNameA(self, directory, static_cast<DWORD>(directoryBytes));
+    if (length == 0 || length >= directoryBytes) {
+        return false;
+    }
+    char* slash = strrchr(directory, '\\');
+    if (slash == nullptr) {
+        return false;
+    }
+    slash[1] = '\0';
+    return true;
+}
+
+bool IsFile(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool ReadSmallFile(const char* path, char* buffer, size_t bufferBytes, size_t* length) {
+    HANDLE file =
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD read = 0;
+    BOOL ok = ReadFile(file, buffer, static_cast<DWORD>(bufferBytes - 1), &read, nullptr);
+    CloseHandle(file);
+    *length = ok ? read : 0;
+    buffer[*length] = '\0';
+    return ok != FALSE;
+}
+
+// The home's bin directory serves the libraries the VM loads by name (its C runtime
+// among them), for this load and every later one of the VM.
+static void ServeRuntimeDirectory(const char* libraryPath, NoteFunction note) {
+    char directory[kVmPathBytes];
+    if (!RuntimeDirectory(libraryPath, directory, sizeof directory)) {
+        return;
+    }
+    if (!SetDllDirectoryA(directory)) {
+        char text[kNoteBytes];
+        snprintf(text, sizeof text, "could not add %s to the library search path (error %lu)\n",
+                 directory, static_cast<unsigned long>(GetLastError()));
+        note(text);
+    }
+    // Loads that ask for the user directories only (LOAD_LIBRARY_SEARCH_USER_DIRS) see the
+    // directory too; older systems have no AddDllDirectory and need none.
+    typedef void*(WINAPI * AddDllDirectoryFunction)(const wchar_t* directory);
+    auto addDirectory = reinterpret_cast<AddDllDirectoryFunction>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "AddDllDirectory")));
+    wchar_t wide[kVmPathBytes];
+    if (addDirectory != nullptr &&
+        MultiByteToWideChar(CP_ACP, 0, directory, -1, wide, kVmPathBytes) > 0) {
+        addDirectory(wide);
+    }
+}
+
+CreateJavaVM12Function LoadVmLibrary(const char* path, NoteFunction note) {
+    ServeRuntimeDirectory(path, note);
+    HMODULE library = LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    char text[kNoteBytes];
+    if (library == nullptr) {
+        DWORD error = GetLastError();
+        snprintf(text, sizeof text, "could not load %s (error %lu%s)\n", path,
+                 static_cast<unsigned long>(error),
+                 error == ERROR_BAD_EXE_FORMAT ? ": a Java VM of the other bitness" : "");
+        note(text);
+        return nullptr;
+    }
+    FARPROC create = GetProcAddress(library, "JNI_CreateJavaVM");
+    if (create == nullptr) {
+        create = GetProcAddress(library, "_JNI_CreateJavaVM@12");  // 32-bit decorated form
+    }
+    if (create == nullptr) {
+        snprintf(text, sizeof text, "%s has no JNI_CreateJavaVM\n", path);
+        note(text);
+        return nullptr;
+    }
+    return reinterpret_cast<CreateJavaVM12Function>(reinterpret_cast<void*>(create));
+}
+
+// A key under HKLM\SOFTWARE where installers record Java homes or VM libraries: in
+// each version subkey, at subPath, the value named value.
+struct InstallKey {
+    const char* key;
+    const char* subPath;  // below the version subkey; empty: the version subkey itself
+    const char* value;
+    bool namesLibrary;  // the value names jvm.dll itself, not a home
+};
+static const InstallKey kInstallKeys[] = {
+    {"SOFTWARE\\JavaSoft\\JDK", "", "JavaHome", false},  // 9 and later
+    {"SOFTWARE\\JavaSoft\\JRE", "", "JavaHome", false},
+    {"SOFTWARE\\JavaSoft\\Java Runtime Environment", "", "RuntimeLib", true},  // 8 and earlier
+    {"SOFTWARE\\JavaSoft\\Java Development Kit", "", "JavaHome", false},
+    {"SOFTWARE\\Eclipse Adoptium\\JDK", "\\hotspot\\MSI", "Path", false},
+    {"SOFTWARE\\Eclipse Adoptium\\JRE", "\\hotspot\\MSI", "Path", false},
+    {"SOFTWARE\\Azul Systems\\Zulu", "", "InstallationPath", false},
+    {"SOFTWARE\\Microsoft\\JDK", "\\hotspot\\MSI", "Path", false},
+};
+
+static bool ReadText(HKEY key, const char* subKey, const char* name, REGSAM view, char* text,
+                     DWORD textBytes) {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(key, subKey, 0, KEY_READ | view, &opened) != ERROR_SUCCESS) {
+        return false;
+    }
+    DWORD type = 0;
+    DWORD size = textBytes - 1;
+    LONG result =
+        RegQueryValueExA(opened, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+    RegCloseKey(opened);
+    if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        return false;
+    }
+    text[size] = '\0';
+    return text[0] != '\0';
+}
+
+// The VM library that version subkey version of entry names, when one exists there.
+static bool TryVersion(const InstallKey* entry, const char* version, REGSAM view, char* library,
+                       size_t bytes) {
+    char subKey[kKeyNameBytes * 2];
+    snprintf(subKey, sizeof subKey, "%s\\%s%s", entry->key, version, entry->subPath);
+    char value[kVmPathBytes];
+    if (!ReadText(HKEY_LOCAL_MACHINE, subKey, entry->value, view, value, sizeof value)) {
+        return false;
+    }
+    if (entry->namesLibrary) {
+        snprintf(library, bytes, "%s", value);
+        return IsFile(library);
+    }
+    for (int i = 0; HomeLibraryCandidate(value, i, library, bytes); ++i) {
+        if (IsFile(library)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+static int CompareDescending(const void* a, const void* b) {
+    return CompareVersions(static_cast<const char*>(b), static_cast<const char*>(a));
+}
+
+// entry's CurrentVersion first, then its version subkeys from the highest down.
+static bool SearchKey(const InstallKey* entry, REGSAM view, char* library, size_t bytes) {
+    char current[kKeyNameBytes];
+    if (ReadText(HKEY_LOCAL_MACHINE, entry->key, "CurrentVersion", view, current, sizeof current) &&
+        TryVersion(entry, current, view, library, bytes)) {
+        return true;
+    }
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, entry->key, 0, KEY_READ | view, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    static char versions[kMaxVersionKeys][kKeyNameBytes];  // the worker thread's only
+    int count = 0;
+    for (DWORD index = 0; count < kMaxVersionKeys; ++index) {
+        DWORD length = kKeyNameBytes;
+        if (RegEnumKeyExA(key, index, versions[count], &length, nullptr, nullptr, nullptr,
+                          nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        ++count;
+    }
+    RegCloseKey(key);
+    qsort(versions, static_cast<size_t>(count), kKeyNameBytes, CompareDescending);
+    for (int i = 0; i < count; ++i) {
+        if (TryVersion(entry, versions[i], view, library, bytes)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool FindInstalledVm(char* libraryPath, size_t pathBytes, NoteFunction note) {
+    for (const InstallKey& entry : kInstallKeys) {
+        if (SearchKey(&entry, 0, libraryPath, pathBytes)) {
+            return true;
+        }
+    }
+    // Nothing of this program's bitness: one of the other is worth naming as such.
+    char other[kVmPathBytes];
+    for (const InstallKey& entry : kInstallKeys) {
+        if (SearchKey(&entry, kOtherView, other, sizeof other)) {
+            char text[kNoteBytes];
+            snprintf(text, sizeof text,
+                     "the only Java VM installed, %s, is a %s-bit one: this program is %s-bit "
+                     "and needs a %s-bit Java VM\n",
+                     other, kOtherBits, kOwnBits, kOwnBits);
+            note(text);
+            return false;
+        }
+    }
+    return false;
+}
+
+void AnsiCharsetNames(char* names, size_t namesBytes) {
+    UINT codePage = GetACP();
+    if (codePage == CP_UTF8) {
+        snprintf(names, namesBytes, "UTF-8");
+        return;
+    }
+    snprintf(names, namesBytes, "windows-%u,Cp%u,MS%u,x-windows-%u", codePage, codePage, codePage,
+             codePage);
+}
