@@ -53,9 +53,16 @@ struct Platform {
     HANDLE event;
     HANDLE worker;
     ThreadBody workerBody;  // what the started worker runs
+    // How long a call on this thread takes before it reaches its handle: widens the
+    // window in which a handle that another thread closes meanwhile would be used.
+    DWORD slowThreadId;
+    DWORD callMilliseconds;
 } g_platform;
 
 void Note(const std::string& call, HANDLE handle) {
+    if (GetCurrentThreadId() == g_platform.slowThreadId) {
+        Sleep(g_platform.callMilliseconds);
+    }
     EnterCriticalSection(&g_platform.lock);
     g_platform.calls.push_back(call);
     g_platform.sequence.push_back(call);
@@ -166,6 +173,7 @@ protected:
         g_platform.usedClosedHandle = g_platform.terminatedProcess = false;
         g_platform.event = g_platform.worker = nullptr;
         g_platform.workerBody = FakeWorker;
+        g_platform.slowThreadId = 0;
         g_platform.workerRelease = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         g_platform.workerStarted = CreateEventA(nullptr, FALSE, FALSE, nullptr);
         *GetServiceControlState() = kProgramInitialState;
@@ -534,12 +542,14 @@ int CountCalls(const char* name) {
 
 TEST_F(Service, PauseContinueAndStopNeverReachHandlesThatTerminateClosed) {
     ResetLogSettings();  // keep the log out of the race: thousands of calls
+    g_platform.callMilliseconds = 3;
     for (int round = 0; round < 100; ++round) {
         SetUpRunning();
         volatile LONG stop = 0;
         InterlockedExchange(&GetServiceControlState()->running, 1);
-        HANDLE hammer =
-            CreateThread(nullptr, 0, HammerHandler, const_cast<LONG*>(&stop), 0, nullptr);
+        HANDLE hammer = CreateThread(nullptr, 0, HammerHandler, const_cast<LONG*>(&stop),
+                                     CREATE_SUSPENDED, &g_platform.slowThreadId);
+        ResumeThread(hammer);
         // Terminate only once the hammer has paused and resumed the live worker.
         for (int wait = 0; wait < 500 && CountCalls("Resume") == 0; ++wait) {
             Sleep(1);
@@ -613,9 +623,12 @@ TEST_F(Service, PausedWorkerHoldsNoLockThatTheControlPathNeeds) {
         ASSERT_EQ(GetServiceControlState()->paused, 1);
         SetEvent(prober.request);
         if (WaitForSingleObject(prober.done, kProbeLimitMilliseconds) != WAIT_OBJECT_0) {
-            ++stuck;  // the worker sits on a lock; continue lets it go
-            ServiceCtrlHandler(SERVICE_CONTROL_CONTINUE);
+            // The worker sits on a lock: let it go first, without the handler, whose
+            // own log message would wait on that lock too.
+            ++stuck;
+            ResumeThread(g_platform.worker);
             WaitForSingleObject(prober.done, kProbeLimitMilliseconds);
+            ServiceCtrlHandler(SERVICE_CONTROL_CONTINUE);
         } else {
             ServiceCtrlHandler(SERVICE_CONTROL_CONTINUE);
         }
