@@ -1,11 +1,12 @@
 # make test: install what is missing, build both Windows targets and the native
 #            sanitizer build, run every test (under Wine) and a bounded fuzz run.
 # make demo: the program at work under Wine, as a service and standalone.
+# make soak: the endurance test of the service's controls at full count (x86_64).
 BUILD := build
 JOBS := 2
 CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps build build-i686 build-x86_64 test demo clean
+.PHONY: all deps build build-i686 build-x86_64 test demo soak clean
 
 all: build
 
@@ -31,6 +32,9 @@ test: build
 
 demo: build-i686
 	bash scripts/demo.sh $(BUILD)
+
+soak: build-x86_64
+	bash scripts/soak.sh $(BUILD) x86_64
 
 clean:
 	rm -rf $(BUILD)
