@@ -5,7 +5,8 @@
 // the process gone; the log keeps every message of the handler and ServiceMain.
 //
 // The counts are small in the ordinary test run; TESSALY_ENDURANCE=full runs the full
-// counts (make soak). TESSALY_SEED repeats a run's random delays.
+// counts (make soak), and "R,P,W" any counts (round trips, stops while paused, stops
+// while writing). TESSALY_SEED repeats a run's random delays.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -61,9 +62,17 @@ struct RunResult {
     std::vector<long> handles;  // handle counts after the round trips of a working main
 };
 
-bool FullCounts() {
+// TESSALY_ENDURANCE: "full", or "ROUND_TRIPS,STOPS_WHILE_PAUSED,STOPS_WHILE_WRITING".
+EnduranceCounts ChooseCounts() {
     const char* mode = getenv("TESSALY_ENDURANCE");
-    return mode != nullptr && strcmp(mode, "full") == 0;
+    EnduranceCounts counts = kSmallCounts;
+    if (mode != nullptr && strcmp(mode, "full") == 0) {
+        counts = kFullCounts;
+    } else if (mode != nullptr) {
+        sscanf(mode, "%d,%d,%d", &counts.roundTrips, &counts.stopsWhilePaused,
+               &counts.stopsWhileWriting);
+    }
+    return counts;
 }
 
 unsigned ChooseSeed() {
@@ -279,11 +288,12 @@ protected:
 };
 
 TEST_F(Endurance, EveryControlIsAnsweredAndEveryRunEndsStopped) {
-    const EnduranceCounts counts = FullCounts() ? kFullCounts : kSmallCounts;
+    const EnduranceCounts counts = ChooseCounts();
     const unsigned seed = ChooseSeed();
     random_.seed(seed);
     printf("endurance: seed %u (TESSALY_SEED=%u repeats it)\n", seed, seed);
     const int runs = counts.stopsWhilePaused + counts.stopsWhileWriting;
+    ASSERT_GT(runs, 0);
     int roundTrips = 0, pausedStops = 0, writingStops = 0, failures = 0, handleGrowth = 0;
     int slowestRun = -1;
     DWORD slowest = 0;
@@ -313,7 +323,7 @@ TEST_F(Endurance, EveryControlIsAnsweredAndEveryRunEndsStopped) {
             slowest = result.milliseconds;
             slowestRun = run;
         }
-        if (FullCounts() && (run + 1) % 25 == 0) {
+        if ((run + 1) % 25 == 0) {
             printf("endurance: %d of %d runs, %d failed\n", run + 1, runs, failures);
             fflush(stdout);
         }
