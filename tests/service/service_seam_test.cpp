@@ -367,7 +367,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "In ServiceMain\nInitService succeeded\n<<StopService called>>\n"
                      "ServiceMain: SendStatusToSCM failed\n<<In terminate()>>\n",
                      {kPending1, kPending2, kPending3, kRunning, Stopped(ERROR_INVALID_HANDLE)},
-                     {"CloseEvent", "TerminateThread", "CloseWorker"}}),
+                     {"CloseEvent", "Suspend", "TerminateThread", "CloseWorker"}}),
     [](const ::testing::TestParamInfo<StartFailure>& info) {
         return std::string(info.param.name);
     });
