@@ -20,9 +20,11 @@ static ServiceControlState g_serviceState = {nullptr, SERVICE_RUNNING, nullptr, 
 static SRWLOCK g_handleLock = SRWLOCK_INIT;
 
 // The process's current-directory lock: the critical section that RtlAcquirePebLock
-// enters, named in the process environment block. Found by FindControlLocks before
-// the worker exists, read-only afterwards. When the block does not look as expected,
-// the exported functions stand in for it (without a time limit on the wait).
+// enters, named in the process environment block. Found by FindControlLocks on the
+// service main thread before the worker exists and before the running flag rises
+// (an interlocked exchange), which the handler reads before it pauses; read-only
+// afterwards. When the block does not look as expected, the exported functions stand
+// in for it (without a time limit on the wait).
 static CRITICAL_SECTION* g_pebLock;
 typedef void(WINAPI* PebLockCall)();
 typedef LONG(WINAPI* QueryInformationProcess)(HANDLE process, PROCESSINFOCLASS what, void* buffer,
