@@ -55,14 +55,6 @@ void UnlockLogSink() {
     ReleaseSRWLockExclusive(&g_sinkLock);
 }
 
-static DWORD TextLength(const char* text) {
-    DWORD length = 0;
-    while (text[length] != '\0') {
-        ++length;
-    }
-    return length;
-}
-
 static void WriteAtEnd(HANDLE file, const char* bytes, DWORD count) {
     OVERLAPPED atEnd = {};
     atEnd.Offset = kEndOfFileOffset;
@@ -95,7 +87,9 @@ void LogText(const char* text) {
     DWORD lastError = GetLastError();
     if (g_logSettings.consoleFlag != 0) {
         DWORD written = 0;
-        WriteConsoleA(g_logSettings.consoleOutput, text, TextLength(text), &written, nullptr);
+        // lstrlenA, not the runtime's strlen (which a plain loop may be compiled into).
+        WriteConsoleA(g_logSettings.consoleOutput, text, static_cast<DWORD>(lstrlenA(text)),
+                      &written, nullptr);
     }
     if (g_logSettings.logFilePath != nullptr) {
         HANDLE file = CreateFileA(g_logSettings.logFilePath, GENERIC_WRITE,
