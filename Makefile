@@ -3,11 +3,13 @@
 # make demo: the program at work under Wine, as a service and standalone (the i686
 #            build where this machine runs 32-bit programs, else the x86_64 build).
 # REQUIRE_I686=1 make test: fail, instead of skipping, where i686 cannot run.
+# make soak: the endurance test of the service's controls at full count, on each
+#            target that runs here.
 BUILD := build
 JOBS := 2
 CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps build build-i686 build-x86_64 test demo clean
+.PHONY: all deps build build-i686 build-x86_64 test demo soak clean
 
 all: build
 
@@ -33,6 +35,9 @@ test: build
 
 demo: build
 	bash scripts/demo.sh $(BUILD)
+
+soak: build
+	bash scripts/soak.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -21,6 +21,10 @@ void SetLogFilePath(const char* path);
 const LogSettings* GetLogSettings();
 
 // --- Writing
+// Console first, then the file: opened (created when missing, shared for reading,
+// writing and deleting), appended to at its end with each line feed stored as CR LF,
+// and closed, one piece per call. Pieces of the process's threads stay whole in the
+// file. Win32 calls only: safe on the control path of the service.
 void LogText(const char* text);
 void LogLine(const char* text);
 void LogHex(DWORD value);  // "0x%08lX\n"
@@ -32,3 +36,8 @@ static_assert(
     std::is_same<decltype(&VmPrintfHook), jint(__stdcall*)(FILE*, const char*, va_list)>::value,
     "the hook is called by the VM, so __stdcall");
 #endif
+
+// --- The sink's lock, for the thread that is about to suspend or end another thread:
+// held then, the other thread cannot be stopped inside the sink. Never blocks.
+bool TryLockLogSink();
+void UnlockLogSink();

@@ -34,7 +34,10 @@ void StoreStopEvent(HANDLE stopEvent);
 
 // --- Worker thread and stop request
 int InitService();
-void PauseService();
+// Suspends the worker at a moment when it holds none of the locks that the control
+// path needs. False when those could not be had in time: the worker runs on and the
+// paused flag stays 0.
+bool PauseService();
 void ResumeService();
 void StopService();
 

@@ -247,4 +247,113 @@ TEST_F(LogSink, HookTextAtTheBufferBoundaryIsWhole) {
     EXPECT_EQ(ReadWholeFile(path_), fits + over);
 }
 
+TEST_F(LogSink, CtrlZThatEndsAnExistingFileIsKept) {
+    WriteWholeFile(path_, "written by another program\x1A");
+    SetLogFilePath(path_.c_str());
+    LogText("appended\n");
+    EXPECT_EQ(ReadWholeFile(path_),
+              "written by another program\x1A"
+              "appended\r\n");
+}
+
+TEST_F(LogSink, OtherProgramsMayReadAndRenameTheFileWhileItIsWritten) {
+    SetLogFilePath(path_.c_str());
+    LogText("first\n");
+    // A reader that keeps the file open and lets others write, rename and delete it.
+    HANDLE reader = CreateFileA(path_.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    LogText("second\n");
+    char buffer[64] = {};
+    DWORD read = 0;
+    ReadFile(reader, buffer, sizeof buffer - 1, &read, nullptr);
+    EXPECT_STREQ(buffer, "first\r\nsecond\r\n");
+    std::string renamed = directory_ + "\\trace.old";
+    EXPECT_TRUE(MoveFileA(path_.c_str(), renamed.c_str())) << GetLastError();
+    CloseHandle(reader);
+    LogText("third\n");
+    EXPECT_EQ(ReadWholeFile(renamed), "first\r\nsecond\r\n");
+    EXPECT_EQ(ReadWholeFile(path_), "third\r\n");
+}
+
+TEST_F(LogSink, LongPieceWithManyLineFeedsIsConvertedWhole) {
+    SetLogFilePath(path_.c_str());
+    std::string text;
+    for (int i = 0; i < 300; ++i) {
+        text += "line " + std::to_string(i) + "\n";  // far more than one stack buffer
+    }
+    LogText(text.c_str());
+    EXPECT_EQ(ReadWholeFile(path_), Crlf(text));
+}
+
+// Several threads of the process write at once: every piece arrives whole and none is
+// lost. Each piece names its thread and number and spans three lines, and every
+// tenth is longer than the sink's stack buffer, so that it goes out in several writes.
+struct Writer {
+    int thread;
+    int pieces;
+    HANDLE go;
+};
+
+std::string Piece(int thread, int number) {
+    std::string piece = "T" + std::to_string(thread) + " P" + std::to_string(number) + " a\nb\n";
+    if (number % 10 == 0) {
+        piece += std::string(700, static_cast<char>('k' + thread));
+    }
+    return piece + "c\n";
+}
+
+DWORD WINAPI WritePieces(void* parameter) {
+    const Writer* writer = static_cast<const Writer*>(parameter);
+    WaitForSingleObject(writer->go, INFINITE);
+    for (int n = 0; n < writer->pieces; ++n) {
+        LogText(Piece(writer->thread, n).c_str());
+    }
+    return 0;
+}
+
+TEST_F(LogSink, PiecesOfSeveralThreadsStayWholeAndNoneIsLost) {
+    const int kThreads = 4;
+    const int kPieces = 2000;
+    SetLogFilePath(path_.c_str());
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    Writer writers[kThreads];
+    HANDLE threads[kThreads];
+    for (int t = 0; t < kThreads; ++t) {
+        writers[t] = {t, kPieces, go};
+        threads[t] = CreateThread(nullptr, 0, WritePieces, &writers[t], 0, nullptr);
+    }
+    SetEvent(go);
+    WaitForMultipleObjects(kThreads, threads, TRUE, 120000);
+    for (HANDLE thread : threads) {
+        CloseHandle(thread);
+    }
+    CloseHandle(go);
+
+    // Walk the file piece by piece: each must be the next one of its thread, whole.
+    std::string log = ReadWholeFile(path_);
+    int next[kThreads] = {};
+    size_t at = 0;
+    int broken = 0;
+    while (at < log.size() && broken == 0) {
+        int thread = log[at + 1] - '0';
+        if (log[at] != 'T' || thread < 0 || thread >= kThreads || next[thread] >= kPieces) {
+            ++broken;
+            break;
+        }
+        std::string expected = Crlf(Piece(thread, next[thread]));
+        if (log.compare(at, expected.size(), expected) != 0) {
+            ++broken;
+            break;
+        }
+        ++next[thread];
+        at += expected.size();
+    }
+    EXPECT_EQ(broken, 0) << "at byte " << at << ": " << log.substr(at, 40);
+    for (int t = 0; t < kThreads; ++t) {
+        EXPECT_EQ(next[t], kPieces) << "thread " << t;
+    }
+}
+
 }  // namespace

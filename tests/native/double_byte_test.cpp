@@ -55,6 +55,10 @@ TEST_F(DoubleByte, TrailBackslashIsNoSeparator) {
     char directory[64];
     EXPECT_TRUE(DirectoryPart("C:\\\x95\\\\tessaly.exe", directory, sizeof directory));
     EXPECT_STREQ(directory, "C:\\\x95\\");
+    // The trail backslash is the last backslash byte: stepping byte by byte would cut
+    // the path there and keep half a character.
+    EXPECT_TRUE(DirectoryPart("C:\\d\\\x95\\x.exe", directory, sizeof directory));
+    EXPECT_STREQ(directory, "C:\\d");
 }
 
 TEST_F(DoubleByte, CutNameNeverSplitsACharacter) {

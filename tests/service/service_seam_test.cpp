@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -41,6 +42,9 @@ struct Platform {
     bool failThread;
     std::string registeredName;
     std::vector<std::string> calls;  // "SetEvent", "Suspend", "Resume", "TerminateThread", ...
+    // The calls and the reports ("Report <state>") and the end of the process
+    // ("TerminateProcess"), all in one sequence, in the order in which they came.
+    std::vector<std::string> sequence;
     std::set<HANDLE> closed;
     bool usedClosedHandle;
     bool terminatedProcess;
@@ -48,11 +52,20 @@ struct Platform {
     HANDLE workerStarted;  // the fake worker has reached its wait
     HANDLE event;
     HANDLE worker;
+    ThreadBody workerBody;  // what the started worker runs
+    // How long a call on this thread takes before it reaches its handle: widens the
+    // window in which a handle that another thread closes meanwhile would be used.
+    DWORD slowThreadId;
+    DWORD callMilliseconds;
 } g_platform;
 
 void Note(const std::string& call, HANDLE handle) {
+    if (GetCurrentThreadId() == g_platform.slowThreadId) {
+        Sleep(g_platform.callMilliseconds);
+    }
     EnterCriticalSection(&g_platform.lock);
     g_platform.calls.push_back(call);
+    g_platform.sequence.push_back(call);
     if (g_platform.closed.count(handle) != 0) {
         g_platform.usedClosedHandle = true;
     }
@@ -73,6 +86,7 @@ BOOL WINAPI FakeSetStatus(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS status) {
     g_platform.reports.push_back({status->dwCurrentState, status->dwWin32ExitCode,
                                   status->dwServiceSpecificExitCode, status->dwCheckPoint,
                                   status->dwWaitHint, status->dwControlsAccepted});
+    g_platform.sequence.push_back("Report " + std::to_string(status->dwCurrentState));
     bool refuse = static_cast<int>(g_platform.reports.size()) == g_platform.refuseReport;
     LeaveCriticalSection(&g_platform.lock);
     if (refuse) {
@@ -102,7 +116,7 @@ uintptr_t __cdecl FakeBeginThread(void*, unsigned, ThreadBody, void*, unsigned, 
         SetLastError(ERROR_NO_SYSTEM_RESOURCES);
         return 0;
     }
-    uintptr_t thread = _beginthreadex(nullptr, 0, FakeWorker, nullptr, 0, id);
+    uintptr_t thread = _beginthreadex(nullptr, 0, g_platform.workerBody, nullptr, 0, id);
     g_platform.worker = reinterpret_cast<HANDLE>(thread);
     // Suspended while the runtime still sets the thread up, it would hold the heap or
     // loader lock that the recording fakes need: hand it out once it waits.
@@ -134,9 +148,16 @@ BOOL WINAPI FakeCloseHandle(HANDLE handle) {
     return TRUE;  // kept open, so that a late use is seen instead of reaching a new object
 }
 BOOL WINAPI FakeTerminateProcess(HANDLE, UINT code) {
+    EnterCriticalSection(&g_platform.lock);
+    g_platform.sequence.push_back("TerminateProcess");
+    LeaveCriticalSection(&g_platform.lock);
     g_platform.terminatedProcess = code == 0;
     return TRUE;
 }
+
+// The program's own state at process start, before any test changed it: every test
+// starts from it.
+const ServiceControlState kProgramInitialState = *GetServiceControlState();
 
 class Service : public ::testing::Test {
 protected:
@@ -144,16 +165,18 @@ protected:
         InitializeCriticalSection(&g_platform.lock);
         g_platform.reports.clear();
         g_platform.calls.clear();
+        g_platform.sequence.clear();
         g_platform.closed.clear();
         g_platform.refuseReport = 0;
         g_platform.refuseError = ERROR_INVALID_HANDLE;
         g_platform.failRegistration = g_platform.failEvent = g_platform.failThread = false;
         g_platform.usedClosedHandle = g_platform.terminatedProcess = false;
         g_platform.event = g_platform.worker = nullptr;
+        g_platform.workerBody = FakeWorker;
+        g_platform.slowThreadId = 0;
         g_platform.workerRelease = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         g_platform.workerStarted = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-        *GetServiceControlState() =
-            ServiceControlState{nullptr, SERVICE_RUNNING, nullptr, 0, 0, nullptr};
+        *GetServiceControlState() = kProgramInitialState;
         g_system.RegisterServiceCtrlHandlerA = FakeRegister;
         g_system.SetServiceStatus = FakeSetStatus;
         g_system.CreateEventA = FakeCreateEvent;
@@ -228,8 +251,12 @@ TEST_F(Service, NormalRunReportsStartUpRunningStopPendingAndStopped) {
                   kPending1, kPending2, kPending3, kRunning, {3, 0, 0, 1, 5000, 7}, Stopped(0)}));
     EXPECT_EQ(Log(), Crlf("In ServiceMain\nInitService succeeded\n<<StopService called>>\n"
                           "<<In terminate()>>\n"));
-    EXPECT_EQ(g_platform.calls, (std::vector<std::string>{"SetEvent", "CloseEvent",
-                                                          "TerminateThread", "CloseWorker"}));
+    // The worker is stopped outside the control path's locks before it is ended; the
+    // stopped report is sent before the process ends.
+    EXPECT_EQ(g_platform.sequence,
+              (std::vector<std::string>{"Report 2", "Report 2", "Report 2", "Report 4", "Report 3",
+                                        "SetEvent", "CloseEvent", "Report 1", "Suspend",
+                                        "TerminateThread", "CloseWorker", "TerminateProcess"}));
     EXPECT_TRUE(g_platform.terminatedProcess);  // the worker was still running when ended
     EXPECT_FALSE(g_platform.usedClosedHandle);
 }
@@ -340,7 +367,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "In ServiceMain\nInitService succeeded\n<<StopService called>>\n"
                      "ServiceMain: SendStatusToSCM failed\n<<In terminate()>>\n",
                      {kPending1, kPending2, kPending3, kRunning, Stopped(ERROR_INVALID_HANDLE)},
-                     {"CloseEvent", "TerminateThread", "CloseWorker"}}),
+                     {"CloseEvent", "Suspend", "TerminateThread", "CloseWorker"}}),
     [](const ::testing::TestParamInfo<StartFailure>& info) {
         return std::string(info.param.name);
     });
@@ -357,6 +384,10 @@ TEST_F(Service, InterrogateAndUnknownCodesAnswerTheCurrentState) {
 }
 
 TEST_F(Service, InterrogateDuringStartUpAnswersRunning) {
+    // Nothing but the status handle differs from the state the process starts with.
+    EXPECT_EQ(kProgramInitialState.running, 0);
+    EXPECT_EQ(kProgramInitialState.paused, 0);
+    EXPECT_EQ(kProgramInitialState.workerThread, nullptr);
     GetServiceControlState()->statusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE>(0x5150);
     ServiceCtrlHandler(SERVICE_CONTROL_INTERROGATE);
     EXPECT_EQ(g_platform.reports, (std::vector<Report>{kRunning}));
@@ -478,43 +509,199 @@ TEST_F(Service, RefusedStoppedReportWritesStopServiceAfterTerminateAndSignalsNot
     g_platform.refuseReport = 1;
     terminate(0);
     EXPECT_EQ(Log(), Crlf("<<In terminate()>>\n<<StopService called>>\n"));
-    EXPECT_EQ(g_platform.calls,
-              (std::vector<std::string>{"CloseEvent", "TerminateThread", "CloseWorker"}));
+    EXPECT_EQ(g_platform.calls, (std::vector<std::string>{"CloseEvent", "Suspend",
+                                                          "TerminateThread", "CloseWorker"}));
     EXPECT_EQ(GetServiceControlState()->workerThread, nullptr);
 }
 
 // --- No handle is used once terminate has closed it
 
+// Pause and continue act only while the running flag is up, and every stop lowers
+// it: each pass raises it again, so that every pass reaches the worker's handle.
 DWORD WINAPI HammerHandler(void* parameter) {
     volatile LONG* stop = static_cast<volatile LONG*>(parameter);
     for (int i = 0; *stop == 0; ++i) {
-        ServiceCtrlHandler(i % 3 == 2
-                               ? SERVICE_CONTROL_STOP
-                               : (i % 3 == 0 ? SERVICE_CONTROL_PAUSE : SERVICE_CONTROL_CONTINUE));
-        StopService();
+        InterlockedExchange(&GetServiceControlState()->running, 1);
+        ServiceCtrlHandler(i % 2 == 0 ? SERVICE_CONTROL_PAUSE : SERVICE_CONTROL_CONTINUE);
+        if (i % 3 == 2) {
+            ServiceCtrlHandler(SERVICE_CONTROL_STOP);
+        } else {
+            StopService();
+        }
     }
     return 0;
 }
 
+int CountCalls(const char* name) {
+    EnterCriticalSection(&g_platform.lock);
+    int count = static_cast<int>(
+        std::count(g_platform.calls.begin(), g_platform.calls.end(), std::string(name)));
+    LeaveCriticalSection(&g_platform.lock);
+    return count;
+}
+
 TEST_F(Service, PauseContinueAndStopNeverReachHandlesThatTerminateClosed) {
     ResetLogSettings();  // keep the log out of the race: thousands of calls
+    g_platform.callMilliseconds = 3;
     for (int round = 0; round < 100; ++round) {
         SetUpRunning();
         volatile LONG stop = 0;
         InterlockedExchange(&GetServiceControlState()->running, 1);
-        HANDLE hammer =
-            CreateThread(nullptr, 0, HammerHandler, const_cast<LONG*>(&stop), 0, nullptr);
+        HANDLE hammer = CreateThread(nullptr, 0, HammerHandler, const_cast<LONG*>(&stop),
+                                     CREATE_SUSPENDED, &g_platform.slowThreadId);
+        ResumeThread(hammer);
+        // Terminate only once the hammer has paused and resumed the live worker.
+        for (int wait = 0; wait < 500 && CountCalls("Resume") == 0; ++wait) {
+            Sleep(1);
+        }
+        bool reachedWorker = CountCalls("Resume") > 0;
         Sleep(round % 5);
         terminate(0);
         Sleep(2);
         InterlockedExchange(&stop, 1);
         WaitForSingleObject(hammer, 10000);
         CloseHandle(hammer);
+        ASSERT_TRUE(reachedWorker) << "round " << round;
         ASSERT_FALSE(g_platform.usedClosedHandle) << "round " << round;
         ResumeThread(g_platform.worker);  // killed already; keeps the suspension count honest
         GetServiceControlState()->currentState = SERVICE_RUNNING;
         GetServiceControlState()->paused = 0;
+        g_platform.calls.clear();
     }
+}
+
+// --- Pause and terminate stop the worker outside the locks of the control path
+
+// A worker that takes, in a tight loop, every lock the control path needs: the log
+// sink's, the process heap's and the current-directory lock (path names).
+unsigned __stdcall BusyWorker(void*) {
+    SetEvent(g_platform.workerStarted);
+    HANDLE heap = GetProcessHeap();
+    char path[MAX_PATH];
+    while (WaitForSingleObject(g_platform.workerRelease, 0) == WAIT_TIMEOUT) {
+        LogText("busy worker piece\n");
+        HeapFree(heap, 0, HeapAlloc(heap, 0, 64));
+        GetFullPathNameA("relative.name", sizeof path, path, nullptr);
+    }
+    return 0;
+}
+
+// Takes on request what the control path takes, on a thread of its own, and says
+// when it is through.
+struct Prober {
+    HANDLE request;
+    HANDLE done;
+    volatile LONG quit;  // exchanged atomically; read by the prober
+};
+
+DWORD WINAPI Probe(void* parameter) {
+    Prober* prober = static_cast<Prober*>(parameter);
+    char path[MAX_PATH];
+    while (WaitForSingleObject(prober->request, INFINITE) == WAIT_OBJECT_0 && prober->quit == 0) {
+        LogText("probe\n");
+        HeapLock(GetProcessHeap());
+        HeapUnlock(GetProcessHeap());
+        GetFullPathNameA("relative.name", sizeof path, path, nullptr);
+        SetEvent(prober->done);
+    }
+    return 0;
+}
+
+TEST_F(Service, PausedWorkerHoldsNoLockThatTheControlPathNeeds) {
+    const int kRounds = 200;
+    const int kStuckEnough = 5;  // enough to fail; each costs a wait
+    const DWORD kProbeLimitMilliseconds = 3000;
+    g_platform.workerBody = BusyWorker;
+    SetUpRunning();
+    Prober prober = {CreateEventA(nullptr, FALSE, FALSE, nullptr),
+                     CreateEventA(nullptr, FALSE, FALSE, nullptr), 0};
+    HANDLE probe = CreateThread(nullptr, 0, Probe, &prober, 0, nullptr);
+    int stuck = 0;
+    for (int round = 0; round < kRounds && stuck < kStuckEnough; ++round) {
+        Sleep(round % 3);
+        ServiceCtrlHandler(SERVICE_CONTROL_PAUSE);
+        ASSERT_EQ(GetServiceControlState()->paused, 1);
+        SetEvent(prober.request);
+        if (WaitForSingleObject(prober.done, kProbeLimitMilliseconds) != WAIT_OBJECT_0) {
+            // The worker sits on a lock: let it go first, without the handler, whose
+            // own log message would wait on that lock too.
+            ++stuck;
+            ResumeThread(g_platform.worker);
+            WaitForSingleObject(prober.done, kProbeLimitMilliseconds);
+            ServiceCtrlHandler(SERVICE_CONTROL_CONTINUE);
+        } else {
+            ServiceCtrlHandler(SERVICE_CONTROL_CONTINUE);
+        }
+    }
+    InterlockedExchange(&prober.quit, 1);
+    SetEvent(prober.request);
+    WaitForSingleObject(probe, kProbeLimitMilliseconds);
+    CloseHandle(probe);
+    SetEvent(g_platform.workerRelease);
+    WaitForSingleObject(g_platform.worker, kProbeLimitMilliseconds);
+    CloseHandle(prober.request);
+    CloseHandle(prober.done);
+    EXPECT_EQ(stuck, 0);
+    EXPECT_NE(Log().find("busy worker piece"), std::string::npos);
+}
+
+// Holds one of the control path's locks on a thread of its own until released.
+struct LockHolder {
+    bool peb;  // the current-directory lock, else the sink's
+    HANDLE held;
+    HANDLE release;
+};
+
+DWORD WINAPI HoldLock(void* parameter) {
+    LockHolder* holder = static_cast<LockHolder*>(parameter);
+    typedef void(WINAPI * PebLockCall)();
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    PebLockCall acquire = reinterpret_cast<PebLockCall>(
+        reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "RtlAcquirePebLock")));
+    PebLockCall release = reinterpret_cast<PebLockCall>(
+        reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "RtlReleasePebLock")));
+    bool held = holder->peb ? (acquire(), true) : TryLockLogSink();
+    if (held) {
+        SetEvent(holder->held);
+        WaitForSingleObject(holder->release, INFINITE);
+        holder->peb ? release() : UnlockLogSink();
+    }
+    return 0;
+}
+
+TEST_F(Service, PauseThatCannotHaveTheLocksInTimeReportsRunningAndLeavesTheWorker) {
+    const DWORD kAnswerLimitMilliseconds = 9000;  // the manager waits 10 s for an answer
+    const DWORD kSomeWaitMilliseconds = 1000;     // a lock held a moment is waited for
+    ResetLogSettings();                           // the sink itself would wait for its lock
+    SetUpRunning();
+    for (bool peb : {true, false}) {
+        g_platform.reports.clear();
+        g_platform.calls.clear();
+        LockHolder holder = {peb, CreateEventA(nullptr, TRUE, FALSE, nullptr),
+                             CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+        HANDLE thread = CreateThread(nullptr, 0, HoldLock, &holder, 0, nullptr);
+        ASSERT_EQ(WaitForSingleObject(holder.held, 5000), WAIT_OBJECT_0);
+        DWORD start = GetTickCount();
+        ServiceCtrlHandler(SERVICE_CONTROL_PAUSE);
+        DWORD took = GetTickCount() - start;
+        SetEvent(holder.release);
+        WaitForSingleObject(thread, 5000);
+        CloseHandle(thread);
+        CloseHandle(holder.held);
+        CloseHandle(holder.release);
+        const char* which = peb ? "current-directory lock" : "sink lock";
+        EXPECT_LT(took, kAnswerLimitMilliseconds) << which;
+        EXPECT_GE(took, kSomeWaitMilliseconds) << which;
+        EXPECT_EQ(g_platform.reports, (std::vector<Report>{{6, 0, 0, 1, 1000, 7}, kRunning}))
+            << which;
+        EXPECT_TRUE(g_platform.calls.empty()) << which;  // never suspended
+        EXPECT_EQ(GetServiceControlState()->paused, 0) << which;
+        EXPECT_EQ(GetServiceControlState()->currentState, DWORD{SERVICE_RUNNING}) << which;
+    }
+    // With the locks free again, the next pause is carried out.
+    ServiceCtrlHandler(SERVICE_CONTROL_PAUSE);
+    EXPECT_EQ(g_platform.reports.back(), (Report{7, 0, 0, 0, 0, 7}));
+    EXPECT_EQ(g_platform.calls, (std::vector<std::string>{"Suspend"}));
 }
 
 }  // namespace

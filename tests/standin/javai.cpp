@@ -124,6 +124,45 @@ void CountForever() {
     }
 }
 
+// While "javai.quiet" stands beside the library, the busy threads hold no handle of
+// the host open, so that a test can count the host's own handles.
+char g_quietPath[MAX_PATH + 16];
+
+bool Quiet() {
+    if (GetFileAttributesA(g_quietPath) == INVALID_FILE_ATTRIBUTES) {
+        return false;
+    }
+    Sleep(1);
+    return true;
+}
+
+// A VM thread that prints through the hook as fast as it can.
+DWORD WINAPI PrinterThread(void*) {
+    for (unsigned n = 1;; ++n) {
+        if (!Quiet()) {
+            Print(stdout, "vm thread prints %u\n", n);
+        }
+    }
+}
+
+// main of a working VM: it writes through the host's sink and allocates, from the
+// runtime's heap and from the process heap, in a tight loop, while a VM thread of its
+// own prints. Pause may land anywhere in here.
+void WorkBusily() {
+    snprintf(g_quietPath, sizeof g_quietPath, "%sjavai.quiet", g_directory);
+    CloseHandle(CreateThread(nullptr, 0, PrinterThread, nullptr, 0, nullptr));
+    HANDLE heap = GetProcessHeap();
+    for (unsigned n = 1;; ++n) {
+        if (!Quiet()) {
+            Print(stdout, "worker writes %u\n", n);
+        }
+        void* block = malloc(16 + n % 2000);
+        void* system = HeapAlloc(heap, 0, 16 + n % 3000);
+        free(block);
+        HeapFree(heap, 0, system);
+    }
+}
+
 void RunMain() {
     const char* mode = Setting("main", "return");
     if (strcmp(mode, "throw") == 0) {
@@ -141,6 +180,8 @@ void RunMain() {
         static char text[5001];
         memset(text, 'x', 5000);
         Print(stdout, "%s|%d\n", text, 5000);
+    } else if (strcmp(mode, "busy") == 0) {
+        WorkBusily();
     } else if (strcmp(mode, "logloop") == 0) {
         for (;;) {
             Print(stdout, "worker writes the log %s\n", "in a tight loop");
