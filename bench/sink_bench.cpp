@@ -119,11 +119,25 @@ static bool MeasureVmPrint(const std::string& scratch, int vmLines, double* perS
         return false;
     }
     std::string command = "\"" + directory + "tessaly.exe\" -a -l \"" + log + "\"";
+    // Its standard handles go nowhere: the desktop process that its window may start
+    // inherits them, and would hold a pipe of whoever reads the bench's output.
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE nowhere =
+        CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inheritable, OPEN_EXISTING, 0, nullptr);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nowhere;
+    startup.hStdOutput = nowhere;
+    startup.hStdError = nowhere;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        directory.c_str(), &startup, &process)) {
+    BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                  directory.c_str(), &startup, &process);
+    if (nowhere != INVALID_HANDLE_VALUE) {
+        CloseHandle(nowhere);
+    }
+    if (!started) {
         results->failure = "cannot start " + command;
         return false;
     }
