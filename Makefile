@@ -34,3 +34,9 @@ demo: build-i686
 
 clean:
 	rm -rf $(BUILD)
+
+# make bench: the host measured beside its floors under Wine; the table goes to
+# $(BUILD)/bench.md.
+.PHONY: bench
+bench: build
+	bash scripts/bench.sh $(BUILD)
