@@ -123,8 +123,10 @@ LogAccount AccountPieces(const char* text, size_t length, int threads, int piece
         int sequence = -1;
         char piece[kPieceBytes];
         int pieceLength = -1;
+        // A thread's pieces come in its order; a gap is a lost piece and costs only
+        // itself, while a piece at or before the last one found is a duplicate.
         if (ReadPieceNumbers(line, lineLength, &thread, &sequence) && thread >= 0 &&
-            thread < threads && sequence == next[thread]) {
+            thread < threads && sequence >= next[thread] && sequence < piecesPerThread) {
             pieceLength = FormatPiece(piece, sizeof piece - 1, thread, sequence);
         }
         // The line as text mode stores the piece: CR LF in place of the line feed.
@@ -135,7 +137,7 @@ LogAccount AccountPieces(const char* text, size_t length, int threads, int piece
         }
         if (pieceLength > 0 && static_cast<size_t>(pieceLength) == lineLength &&
             memcmp(piece, line, lineLength) == 0) {
-            ++next[thread];
+            next[thread] = sequence + 1;
             ++account.piecesFound;
             account.pieceBytes += pieceLength;
         } else {

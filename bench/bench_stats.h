@@ -39,7 +39,9 @@ struct LogAccount {
     long long otherBytes;     // bytes of lines that are no piece (the host's own trace)
     long piecesFound;         // pieces found whole, each in its thread's order
     long piecesExpected;
-    long damagedLines;  // lines that begin like a piece but are not the next one of its thread
+    // Lines that begin like a piece but are not one whole, or repeat or go back in its
+    // thread's order. A lost piece is only missing from piecesFound.
+    long damagedLines;
 };
 // Reads a log file written in text mode (every line feed stored as CR LF) that should
 // hold piecesPerThread pieces from each of threads threads, each thread's in order.

@@ -27,6 +27,12 @@ struct Writer {
     HANDLE go;  // manual-reset event that starts every writer at once
 };
 
+// Held by a floor writer around its one write. Appending through a handle opened for
+// FILE_APPEND_DATA is not atomic between handles under Wine: without this lock
+// concurrent pieces overwrite each other. Keeping every byte is work the sink must do
+// too, so the floor does it.
+static SRWLOCK g_floorLock = SRWLOCK_INIT;
+
 // The floor: one open, write and close on the Win32 file API per piece, appending the
 // bytes the sink's file must hold (text mode: CR LF).
 static void WriteFloorPiece(const char* path, const char* piece, int length) {
@@ -40,7 +46,9 @@ static void WriteFloorPiece(const char* path, const char* piece, int length) {
         return;
     }
     DWORD written = 0;
+    AcquireSRWLockExclusive(&g_floorLock);
     WriteFile(file, stored, static_cast<DWORD>(length) + 1, &written, nullptr);
+    ReleaseSRWLockExclusive(&g_floorLock);
     CloseHandle(file);
 }
 

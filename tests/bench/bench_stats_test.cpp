@@ -170,9 +170,26 @@ TEST(AccountPieces, ALostPieceIsMissed) {
     file.erase(file.find(lost), lost.size());
     LogAccount account = Account(file, 2, 10);
     EXPECT_FALSE(IsFullyAccounted(account, false));
-    // The rest of that thread's pieces are out of order after the gap.
-    EXPECT_EQ(account.piecesFound, 14);
-    EXPECT_EQ(account.damagedLines, 5);
+    // The gap costs that one piece; the thread's later pieces still count.
+    EXPECT_EQ(account.piecesFound, 19);
+    EXPECT_EQ(account.damagedLines, 0);
+    EXPECT_EQ(account.expectedBytes - account.pieceBytes, static_cast<long long>(lost.size()));
+}
+
+TEST(AccountPieces, PiecesOfOneThreadOutOfTheirOrderAreDamage) {
+    std::string file = Stored(0, 1) + Stored(0, 0) + Stored(0, 2);
+    LogAccount account = Account(file, 1, 3);
+    EXPECT_EQ(account.piecesFound, 2);
+    EXPECT_EQ(account.damagedLines, 1);
+    EXPECT_FALSE(IsFullyAccounted(account, false));
+}
+
+TEST(AccountPieces, PiecesBeyondTheExpectedCountAreDamage) {
+    std::string file = Stored(0, 0) + Stored(0, 1) + Stored(0, 2);
+    LogAccount account = Account(file, 1, 2);
+    EXPECT_EQ(account.piecesFound, 2);
+    EXPECT_EQ(account.damagedLines, 1);
+    EXPECT_FALSE(IsFullyAccounted(account, false));
 }
 
 TEST(AccountPieces, TheLastPieceLostIsMissedToo) {
@@ -196,16 +213,16 @@ TEST(AccountPieces, AWriteOverlappingAnotherIsCaughtEvenWhereHostLinesAreAllowed
     // first from its tenth byte on, and both pieces are gone as such.
     std::string file = Stored(0, 0).substr(0, 10) + Stored(1, 0) + Stored(0, 1) + Stored(1, 1);
     LogAccount account = Account(file, 2, 2);
-    EXPECT_EQ(account.piecesFound, 0);
-    EXPECT_EQ(account.damagedLines, 2);  // each thread's next piece is out of step
+    EXPECT_EQ(account.piecesFound, 2);  // the later piece of each thread
+    EXPECT_EQ(account.damagedLines, 0);
     EXPECT_FALSE(IsFullyAccounted(account, true));
 }
 
 TEST(AccountPieces, APieceStoredWithoutCarriageReturnIsDamage) {
     std::string file = Stored(0, 0) + Piece(0, 1) + Stored(0, 2);
     LogAccount account = Account(file, 1, 3);
-    EXPECT_EQ(account.piecesFound, 1);
-    EXPECT_EQ(account.damagedLines, 2);  // the bad piece, and the next one out of step
+    EXPECT_EQ(account.piecesFound, 2);
+    EXPECT_EQ(account.damagedLines, 1);
     EXPECT_FALSE(IsFullyAccounted(account, false));
 }
 
