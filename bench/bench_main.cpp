@@ -87,7 +87,10 @@ static void AddServiceRows(std::string* table, const ServiceResults& results) {
 }
 
 static void AccountNote(char* note, size_t bytes, int rounds, const LogAccount& account) {
-    snprintf(note, bytes, "%d rounds; last file: %ld/%ld pieces, %lld/%lld bytes%s", rounds,
+    snprintf(note, bytes, "%d rounds; %s: %ld/%ld pieces, %lld/%lld bytes%s", rounds,
+             account.piecesFound == account.piecesExpected && account.damagedLines == 0
+                 ? "every file"
+                 : "short file",
              account.piecesFound, account.piecesExpected, account.pieceBytes, account.expectedBytes,
              account.damagedLines != 0 ? ", DAMAGED LINES" : "");
 }

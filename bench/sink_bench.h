@@ -17,7 +17,8 @@ struct SinkResults {
     // Pieces per second, one value per round.
     std::vector<double> logText[kSinkSubjects][kThreadCounts];
     std::vector<double> vmPrint[kSinkSubjects];
-    // The accounting of the last file of each kind; every round is checked.
+    // The accounting shown for each kind of file: the first that fell short, else the
+    // latest. Every file of every round is checked.
     LogAccount logTextAccount[kSinkSubjects][kThreadCounts];
     LogAccount vmPrintAccount[kSinkSubjects];
     std::string failure;  // the first file not fully accounted for, or the first error
