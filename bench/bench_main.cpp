@@ -133,9 +133,9 @@ int main(int argc, char** argv) {
     std::string scratch = BenchDirectory() + "bench-run\\";
     CreateDirectoryA(scratch.c_str(), nullptr);
 
-    ServiceResults services;
+    ServiceResults services = {};
     bool servicesOk = RunServiceBench(scratch, options.rounds, &services);
-    SinkResults sink;
+    SinkResults sink = {};
     bool sinkOk = RunSinkBench(scratch, options.sinkRounds, options.pieces, options.vmLines, &sink);
 
     char head[kRowBytes];
