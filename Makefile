@@ -41,3 +41,9 @@ soak: build
 
 clean:
 	rm -rf $(BUILD)
+
+# make bench: the host measured beside its floors under Wine; the table goes to
+# $(BUILD)/bench.md.
+.PHONY: bench
+bench: build
+	bash scripts/bench.sh $(BUILD)

@@ -163,6 +163,23 @@ void WorkBusily() {
     }
 }
 
+// main that prints print_lines lines through the host's hook, shaped like the class
+// loading lines of a verbose VM, and records how long the printing took.
+void PrintLines() {
+    long lines = atol(Setting("print_lines", "100000"));
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER start;
+    LARGE_INTEGER end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    for (long n = 0; n < lines; ++n) {
+        Print(stdout, "[Loaded %s.T%02d.Class%07ld from %s]\n", "bench", 0, n, "classes.zip");
+    }
+    QueryPerformanceCounter(&end);
+    long long microseconds = (end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart;
+    Record("printed %ld lines in %lld us", lines, microseconds);
+}
+
 void RunMain() {
     const char* mode = Setting("main", "return");
     if (strcmp(mode, "throw") == 0) {
@@ -182,6 +199,15 @@ void RunMain() {
         Print(stdout, "%s|%d\n", text, 5000);
     } else if (strcmp(mode, "busy") == 0) {
         WorkBusily();
+}
+
+    } else if (strcmp(mode, "idle") == 0) {
+        // A daemon that keeps running and does nothing: the worker holds no lock here.
+        for (;;) {
+            Sleep(INFINITE);
+        }
+    } else if (strcmp(mode, "print") == 0) {
+        PrintLines();
     } else if (strcmp(mode, "logloop") == 0) {
         for (;;) {
             Print(stdout, "worker writes the log %s\n", "in a tight loop");

@@ -1,0 +1,30 @@
+// Log sink throughput: pieces per second through LogText from several threads and
+// through VmPrintfHook from a VM that prints, each against a bare open-write-close
+// loop writing the same bytes, with every byte of each file accounted for afterwards.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "bench/bench_stats.h"
+
+enum { kThreadCounts = 3 };
+extern const int kSinkThreads[kThreadCounts];  // 1, 4, 16
+
+enum SinkSubject { kSinkFloor, kSinkHost, kSinkSubjects };
+
+struct SinkResults {
+    // Pieces per second, one value per round.
+    std::vector<double> logText[kSinkSubjects][kThreadCounts];
+    std::vector<double> vmPrint[kSinkSubjects];
+    // The accounting shown for each kind of file: the first that fell short, else the
+    // latest. Every file of every round is checked.
+    LogAccount logTextAccount[kSinkSubjects][kThreadCounts];
+    LogAccount vmPrintAccount[kSinkSubjects];
+    std::string failure;  // the first file not fully accounted for, or the first error
+};
+
+// pieces: pieces per measurement of LogText, shared among the threads. vmLines: the
+// lines the stand-in VM prints in one run. Files go to scratch (with its separator).
+bool RunSinkBench(const std::string& scratch, int rounds, int pieces, int vmLines,
+                  SinkResults* results);
