@@ -12,8 +12,22 @@ arch="$1"
 shift
 . "$here/wine-env.sh" "${TESSALY_BUILD_ROOT:?TESSALY_BUILD_ROOT names the build root}"
 
+# The program writes to a file, never to the caller's pipes: a Wine helper that a test
+# starts on the way (the desktop process, when the last one has ended) inherits them
+# and outlives the test, and CTest would wait for ever on a pipe it holds.
+run_with_output_in_file() {
+    local output rc
+    output=$(mktemp "${TMPDIR:-/tmp}/tessaly-wine-run.XXXXXX") || exit 1
+    trap 'cat "$output"; rm -f "$output"; exit 143' TERM INT
+    "$@" </dev/null >"$output" 2>&1
+    rc=$?
+    cat "$output"
+    rm -f "$output"
+    exit $rc
+}
+
 if [ "$arch" = x86_64 ]; then
-    exec "$WINE64" "$@"
+    run_with_output_in_file "$WINE64" "$@"
 fi
 
 if [ -z "${TESSALY_I686_NOT_RUN+set}" ]; then
@@ -35,4 +49,4 @@ if [ -n "$TESSALY_I686_NOT_RUN" ]; then
 fi
 # The 32-bit loader names the 64-bit one after itself ("wine" + "64") for 64-bit children.
 export WINELOADER="$WINE32"
-exec "$WINE32" "$@"
+run_with_output_in_file "$WINE32" "$@"

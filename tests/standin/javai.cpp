@@ -199,8 +199,6 @@ void RunMain() {
         Print(stdout, "%s|%d\n", text, 5000);
     } else if (strcmp(mode, "busy") == 0) {
         WorkBusily();
-}
-
     } else if (strcmp(mode, "idle") == 0) {
         // A daemon that keeps running and does nothing: the worker holds no lock here.
         for (;;) {
