@@ -101,6 +101,35 @@ TEST_F(ScmService, StartsAndTracesIntoTheLogOfItsCommandLine) {
     StopAndCheckEnd();
 }
 
+// Whether the process has a module of that file name loaded, from the system's list.
+bool ProcessHasModule(DWORD processId, const char* name) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId);
+    EXPECT_NE(snapshot, INVALID_HANDLE_VALUE) << GetLastError();
+    MODULEENTRY32 module = {};
+    module.dwSize = sizeof module;
+    bool found = false;
+    for (BOOL more = Module32First(snapshot, &module); more && !found;
+         more = Module32Next(snapshot, &module)) {
+        found = _stricmp(module.szModule, name) == 0;
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+// The window and drawing libraries serve only the standalone window: a service start
+// does without their load, their handles and their memory.
+TEST_F(ScmService, ServiceNeverLoadsTheWindowLibraries) {
+    ASSERT_TRUE(ProcessHasModule(GetCurrentProcessId(), "user32.dll"));  // the list sees them
+    Install("main=return\n");
+    StartAndWaitRunning();
+    ASSERT_TRUE(WaitForFileText(log_, "<<Server Exiting>>", 10000));
+    DWORD service = Query(controller_).dwProcessId;
+    EXPECT_TRUE(ProcessHasModule(service, "advapi32.dll"));
+    EXPECT_FALSE(ProcessHasModule(service, "user32.dll"));
+    EXPECT_FALSE(ProcessHasModule(service, "gdi32.dll"));
+    StopAndCheckEnd();
+}
+
 TEST_F(ScmService, InterrogateAndUnknownControlsAnswerTheCurrentState) {
     Install("main=return\n");
     StartAndWaitRunning();
