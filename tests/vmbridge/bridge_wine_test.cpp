@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "support/scm_kit.h"
 #include "support/testkit.h"
 
 namespace {
 
 const DWORD kProbeTimeoutMilliseconds = 30000;
-const char kServiceName[] = "Quenlor Tessaly";
 #ifdef _WIN64
 const REGSAM kOtherView = KEY_WOW64_32KEY;
 const char kOtherBitsText[] = "is a 32-bit one: this program is 64-bit";
@@ -289,60 +289,22 @@ TEST_F(Bridge, AVmThatRefusesToStartIsExplained) {
 }
 
 // The real program as a service with the bridge as its VM library.
-SERVICE_STATUS_PROCESS Query(SC_HANDLE service) {
-    SERVICE_STATUS_PROCESS status = {};
-    DWORD needed = 0;
-    QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                         sizeof status, &needed);
-    return status;
-}
-
-bool WaitForState(SC_HANDLE service, DWORD state, DWORD timeoutMilliseconds) {
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < timeoutMilliseconds) {
-        if (Query(service).dwCurrentState == state) {
-            return true;
-        }
-        Sleep(50);
-    }
-    return false;
-}
-
-void RemoveService(SC_HANDLE manager) {
-    SC_HANDLE service = OpenServiceA(manager, kServiceName, SERVICE_ALL_ACCESS);
-    if (service != nullptr) {
-        SERVICE_STATUS status;
-        ControlService(service, SERVICE_CONTROL_STOP, &status);
-        WaitForState(service, SERVICE_STOPPED, 10000);
-        ::DeleteService(service);
-        CloseServiceHandle(service);
-    }
-}
-
 TEST_F(Bridge, TheProgramRunsAsAServiceFromStartToStop) {
     std::string dir = MakeBridgeInstallation("");
     std::string home = MakeHome(dir, "jdk", {"bin\\server"});
     WriteWholeFile(dir + "\\bin\\vmbridge.cfg", "vm=" + home + "\n");
     std::string log = dir + "\\trace.log";
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    ASSERT_NE(nullptr, manager);
-    RemoveService(manager);
-    SC_HANDLE service =
-        CreateServiceA(manager, kServiceName, kServiceName, SERVICE_ALL_ACCESS,
-                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                       TessalyCommand(dir, "-l \"" + log + "\"").c_str(), nullptr, nullptr, nullptr,
-                       nullptr, nullptr);
-    ASSERT_NE(nullptr, service) << GetLastError();
-    EXPECT_TRUE(StartServiceA(service, 0, nullptr)) << GetLastError();
+    Controller service = CreateTessalyService(TessalyCommand(dir, "-l \"" + log + "\""));
+    ASSERT_NE(nullptr, service.service) << GetLastError();
+    EXPECT_TRUE(StartServiceA(service.service, 0, nullptr)) << GetLastError();
     EXPECT_TRUE(WaitForState(service, SERVICE_RUNNING, 15000));
     EXPECT_TRUE(WaitForFileText(log, "Main method completed", 15000)) << ReadWholeFile(log);
-    SERVICE_STATUS status;
-    EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    EXPECT_NE(0xFFFFFFFFu, Control(service, SERVICE_CONTROL_STOP).dwCurrentState);
     EXPECT_TRUE(WaitForState(service, SERVICE_STOPPED, 15000));
     EXPECT_EQ(0u, Query(service).dwWin32ExitCode);
-    ::DeleteService(service);
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
+    DeleteLeftover();
+    CloseServiceHandle(service.service);
+    CloseServiceHandle(service.manager);
 
     std::string trace = ReadWholeFile(log);
     const char* const inOrder[] = {
