@@ -183,9 +183,13 @@ PROCESS_INFORMATION StartChild(const std::string& commandLine, const std::string
     PROCESS_INFORMATION process = {};
     std::string line = commandLine;
     std::string block = EnvironmentBlock(environment);
-    CreateProcessA(application.empty() ? nullptr : application.c_str(), &line[0], nullptr, nullptr,
-                   FALSE, 0, &block[0], directory.empty() ? nullptr : directory.c_str(), &startup,
-                   &process);
+    if (!CreateProcessA(application.empty() ? nullptr : application.c_str(), &line[0], nullptr,
+                        nullptr, FALSE, 0, &block[0],
+                        directory.empty() ? nullptr : directory.c_str(), &startup, &process)) {
+        // Said here, since callers see only a run that never started.
+        fprintf(stderr, "StartChild: CreateProcess failed with error %lu: %s\n", GetLastError(),
+                commandLine.c_str());
+    }
     return process;
 }
 
