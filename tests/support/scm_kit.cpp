@@ -91,6 +91,17 @@ SERVICE_STATUS Control(const Controller& c, DWORD code) {
     return status;
 }
 
+std::string WrongStopAnswer(const SERVICE_STATUS& answer) {
+    if (answer.dwCurrentState == SERVICE_STOPPED ||
+        (answer.dwCurrentState == SERVICE_STOP_PENDING && answer.dwCheckPoint == 1 &&
+         answer.dwWaitHint == 5000)) {
+        return "";
+    }
+    return "state " + std::to_string(answer.dwCurrentState) + ", checkpoint " +
+           std::to_string(answer.dwCheckPoint) + ", wait hint " +
+           std::to_string(answer.dwWaitHint) + ", error " + std::to_string(answer.dwWin32ExitCode);
+}
+
 long HandleCountOf(DWORD processId) {
     QuerySystemInformation query =
         reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void (*)()>(

@@ -22,6 +22,10 @@ bool WaitForState(const Controller& c, DWORD state, DWORD timeoutMilliseconds);
 // code in dwWin32ExitCode.
 SERVICE_STATUS Control(const Controller& c, DWORD code);
 
+// What is wrong with the answer to a stop request, or "" when it is one: stop pending
+// with checkpoint 1 and a 5000 ms wait hint, or stopped already.
+std::string WrongStopAnswer(const SERVICE_STATUS& answer);
+
 // The number of handles that processId holds, counted in the system's handle table;
 // -1 when the table cannot be read. (Wine answers 0 to the process's own count.)
 long HandleCountOf(DWORD processId);

@@ -296,12 +296,21 @@ TEST_F(Bridge, TheProgramRunsAsAServiceFromStartToStop) {
     std::string log = dir + "\\trace.log";
     Controller service = CreateTessalyService(TessalyCommand(dir, "-l \"" + log + "\""));
     ASSERT_NE(nullptr, service.service) << GetLastError();
-    EXPECT_TRUE(StartServiceA(service.service, 0, nullptr)) << GetLastError();
+    ASSERT_TRUE(StartServiceA(service.service, 0, nullptr)) << GetLastError();
     EXPECT_TRUE(WaitForState(service, SERVICE_RUNNING, 15000));
     EXPECT_TRUE(WaitForFileText(log, "Main method completed", 15000)) << ReadWholeFile(log);
-    EXPECT_NE(0xFFFFFFFFu, Control(service, SERVICE_CONTROL_STOP).dwCurrentState);
+    HANDLE process =
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, Query(service).dwProcessId);
+    EXPECT_EQ("", WrongStopAnswer(Control(service, SERVICE_CONTROL_STOP)));
     EXPECT_TRUE(WaitForState(service, SERVICE_STOPPED, 15000));
     EXPECT_EQ(0u, Query(service).dwWin32ExitCode);
+    // The process ends after its stopped report, with the exit code of a normal end.
+    ASSERT_NE(nullptr, process) << GetLastError();
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, 10000));
+    DWORD exitCode = 1;
+    GetExitCodeProcess(process, &exitCode);
+    EXPECT_EQ(0u, exitCode);
+    CloseHandle(process);
     DeleteLeftover();
     CloseServiceHandle(service.service);
     CloseServiceHandle(service.manager);
@@ -316,6 +325,7 @@ TEST_F(Bridge, TheProgramRunsAsAServiceFromStartToStop) {
         "Java wrote 100% %s %n to System.err\r\n",
         "Main method completed\r\n",
         "<<StopService called>>\r\n",
+        "<<In terminate()>>\r\n",
     };
     size_t at = 0;
     for (const char* text : inOrder) {
@@ -325,9 +335,13 @@ TEST_F(Bridge, TheProgramRunsAsAServiceFromStartToStop) {
             at = found;
         }
     }
-    EXPECT_TRUE(Has(Record(home, "bin\\server"), "option -DQUERY_STRING=") ||
-                Has(trace, "QUERY_STRING not defined"))
-        << trace;
+    // The service's environment is the manager's, made from the system's settings, not
+    // the test's: QUERY_STRING is not defined there, the trace says so and the VM is given
+    // no such property (its forwarding is shown by the first test, where it is defined).
+    EXPECT_TRUE(Has(trace, "QUERY_STRING not defined\r\n")) << trace;
+    std::string record = Record(home, "bin\\server");
+    EXPECT_TRUE(Has(record, "option -Djava.class.path=")) << record;
+    EXPECT_FALSE(Has(record, "QUERY_STRING")) << record;
 }
 
 }  // namespace
