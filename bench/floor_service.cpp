@@ -19,7 +19,10 @@ enum : DWORD {
     kPauseWaitHintMilliseconds = 1000,
 };
 
-// Written by ServiceMain before the handler is registered, read-only afterwards.
+// The stop event is created by ServiceMain before it registers the handler, and the
+// status handle is the registration's result, stored as soon as the call returns; both
+// are read-only afterwards. The manager sends no control but stop before the first
+// report, and that report follows the store.
 static SERVICE_STATUS_HANDLE g_statusHandle;
 static HANDLE g_stopEvent;
 // Written by ServiceMain before the running report; the handler acts on pause and

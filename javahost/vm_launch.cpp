@@ -3,6 +3,7 @@
 #include "javahost/vm_launch.h"
 
 #include <windows.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -22,10 +23,13 @@ static const char kHomeVariable[] = "VRQ_HOME";
 
 static const char kHeapKey[] = "Software\\Quenlor\\Quenlor Dravelin";  // under HKEY_LOCAL_MACHINE
 static const char kHeapValue[] = "MaxHeapSize";
-static const REGSAM kHeapKeyAccess = KEY_READ | KEY_WRITE;  // 0x2001F
+// Read and write, as the key has always been opened by this program, although only
+// MaxHeapSize is read: an account that may not write there does not see the value.
+static const REGSAM kHeapKeyAccess = KEY_READ | KEY_WRITE;
 enum {
-    kHeapDataBytes = 80,     // value buffer, one byte more than the capacity passed
-    kHeapDataCapacity = 79,  // bytes the query and the expansion may fill
+    kHookBufferBytes = 4096,  // VmPrintfHook's text, terminator included
+    kHeapDataBytes = 80,      // value buffer, one byte more than the capacity passed
+    kHeapDataCapacity = 79,   // bytes the query and the expansion may fill
 };
 
 static const char16_t kFixedClassPath[] =
@@ -175,8 +179,7 @@ static int BuildPropertyList(char*** list) {
 }
 
 int StartJavaVM() {
-    g_vmSession.vm = nullptr;  // a session holds a VM only once this launch created one
-    g_vmSession.env = nullptr;
+    g_vmSession.env = nullptr;  // a session holds a VM only once this launch created one
     LogText("Starting JVM\n");
     HMODULE library = LoadVmLibrary();
     if (library == nullptr) {
@@ -226,7 +229,8 @@ int StartJavaVM() {
         LogLine(g_vmSession.libraryPath);
         return kVmNoCreateExport;
     }
-    jint created = create(&g_vmSession.vm, &g_vmSession.env, &args);
+    JavaVM* vm = nullptr;  // not kept: see VmSession
+    jint created = create(&vm, &g_vmSession.env, &args);
     if (created < 0) {
         g_vmSession.env = nullptr;  // no VM: nothing may use an environment it left behind
         LogText("Could not start Java 1.1 VM in library ");
@@ -238,4 +242,31 @@ int StartJavaVM() {
     LogText("Launched Java 1.1 VM in library ");
     LogLine(g_vmSession.libraryPath);
     return kVmCreated;
+}
+
+// Runs on the worker and the VM's own threads, never on the control path, so it may
+// format with the runtime; the sink receives the text whole, as one piece.
+jint JNICALL VmPrintfHook(FILE* stream, const char* format, va_list args) {
+    (void)stream;  // every stream of the VM goes to the sink
+    char buffer[kHookBufferBytes];
+    va_list again;
+    va_copy(again, args);
+    int length = vsnprintf(buffer, sizeof buffer, format, args);
+    if (length >= static_cast<int>(sizeof buffer)) {
+        // Longer than the buffer: format once more into a block of the right size so
+        // that the message reaches the log whole. Without memory, the cut text goes.
+        char* whole = static_cast<char*>(malloc(static_cast<size_t>(length) + 1));
+        if (whole != nullptr) {
+            vsnprintf(whole, static_cast<size_t>(length) + 1, format, again);
+            LogText(whole);
+            free(whole);
+            va_end(again);
+            return 0;
+        }
+    }
+    va_end(again);
+    if (length >= 0) {
+        LogText(buffer);
+    }
+    return 0;
 }

@@ -6,11 +6,11 @@
 
 enum { kLibraryPathBytes = 260 };  // VM library path, terminator included
 
-// Written only by StartJavaVM and read afterwards by the same (worker) thread.
+// Written only by StartJavaVM and read afterwards by the same (worker) thread. The
+// JavaVM pointer is not kept: nothing destroys the VM or attaches another thread.
 struct VmSession {
     char libraryPath[kLibraryPathBytes];  // path being tried, then the loaded file's full name
-    JavaVM* vm;
-    JNIEnv* env;  // non-null exactly when a VM was created
+    JNIEnv* env;                          // non-null exactly when a VM was created
 };
 
 // Results of StartJavaVM.
@@ -25,5 +25,16 @@ enum {
     kVmCreateFailed = 70,          // JNI_CreateJavaVM returned a negative value
 };
 
+// Loads the library, prepares the start-up record and creates the VM on this thread,
+// tracing every step; returns kVmCreated or the failing step's code.
 int StartJavaVM();
 const VmSession* GetVmSession();
+
+// The VM's vfprintf hook: formats and writes everything the VM prints, whatever the
+// stream, to the log sink; always returns 0.
+jint JNICALL VmPrintfHook(FILE* stream, const char* format, va_list args);
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(
+    std::is_same<decltype(&VmPrintfHook), jint(__stdcall*)(FILE*, const char*, va_list)>::value,
+    "the hook is called by the VM, so __stdcall");
+#endif

@@ -9,6 +9,8 @@
 
 #include "launcher/log.h"
 
+const char kServiceName[] = "Quenlor Tessaly";
+
 // Both are written on the first thread before any other thread of the program exists
 // and only read afterwards, so no thread ever sees them change.
 static LaunchOptions g_launchOptions;

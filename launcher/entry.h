@@ -6,6 +6,10 @@
 
 #include "launcher/cmdline.h"
 
+// The service's name: dispatch table, handler registration, and the standalone
+// window's class and title.
+extern const char kServiceName[];
+
 // Set only by the options, on the first thread before any other thread exists.
 struct LaunchOptions {
     int verbose;           // "-v": the VM runs verbose

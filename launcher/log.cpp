@@ -8,10 +8,13 @@
 // nothing outside the runtime can take), and one lock of its own.
 #include "launcher/log.h"
 
-#include <stdarg.h>
-#include <stdio.h>
-#include <stdlib.h>
-
+// Written only while the options are read, before any other thread exists; read-only
+// afterwards, so every thread may read it without a lock.
+struct LogSettings {
+    int consoleFlag;          // 1 once the debug console was opened
+    HANDLE consoleOutput;     // GetStdHandle(STD_OUTPUT_HANDLE) of that console
+    const char* logFilePath;  // path after "-l", or null: no log file
+};
 static LogSettings g_logSettings;  // all zero at process start
 
 // Keeps each piece whole and every piece in the file: appends through separate
@@ -27,7 +30,6 @@ static SRWLOCK g_sinkLock = SRWLOCK_INIT;
 enum {
     kLineBufferBytes = 512,  // one chunk of a piece with its line feeds turned to CR LF
     kHexDigits = 8,          // digits of a 32-bit value
-    kHookBufferBytes = 4096  // VmPrintfHook's text, terminator included
 };
 
 // Writing at this offset appends at the end of the file, whatever other handles have
@@ -35,16 +37,12 @@ enum {
 static const DWORD kEndOfFileOffset = 0xFFFFFFFF;
 
 void SetLogConsole(HANDLE consoleOutput) {
-    g_logSettings.consoleFlag = 1;
+    g_logSettings.consoleFlag = consoleOutput != nullptr ? 1 : 0;
     g_logSettings.consoleOutput = consoleOutput;
 }
 
 void SetLogFilePath(const char* path) {
     g_logSettings.logFilePath = path;
-}
-
-const LogSettings* GetLogSettings() {
-    return &g_logSettings;
 }
 
 bool TryLockLogSink() {
@@ -117,31 +115,4 @@ void LogHex(DWORD value) {
         text[2 + kHexDigits - 1 - i] = kDigits[(value >> (4 * i)) & 0xF];
     }
     LogText(text);
-}
-
-// Runs on the worker and the VM's own threads, never on the control path, so it may
-// format with the runtime; the sink receives the text whole, as one piece.
-jint JNICALL VmPrintfHook(FILE* stream, const char* format, va_list args) {
-    (void)stream;  // every stream of the VM goes to the sink
-    char buffer[kHookBufferBytes];
-    va_list again;
-    va_copy(again, args);
-    int length = vsnprintf(buffer, sizeof buffer, format, args);
-    if (length >= static_cast<int>(sizeof buffer)) {
-        // Longer than the buffer: format once more into a block of the right size so
-        // that the message reaches the log whole. Without memory, the cut text goes.
-        char* whole = static_cast<char*>(malloc(static_cast<size_t>(length) + 1));
-        if (whole != nullptr) {
-            vsnprintf(whole, static_cast<size_t>(length) + 1, format, again);
-            LogText(whole);
-            free(whole);
-            va_end(again);
-            return 0;
-        }
-    }
-    va_end(again);
-    if (length >= 0) {
-        LogText(buffer);
-    }
-    return 0;
 }

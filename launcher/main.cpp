@@ -3,6 +3,7 @@
 
 #include "launcher/entry.h"
 #include "launcher/mode_selection.h"
+#include "launcher/system_calls.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     ArgumentTable parsed = {};
@@ -14,5 +15,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         ShowUsageAndExit(parsed.arguments[0]);
     }
     CopyArguments(&parsed);
+    FindOptionalCalls();  // before any other thread exists
     return RunSelectedMode(instance);
 }

@@ -3,7 +3,6 @@
 // the service control manager).
 #include "launcher/mode_selection.h"
 
-#include "javahost/daemon.h"
 #include "launcher/entry.h"
 #include "launcher/log.h"
 #include "launcher/standalone.h"
@@ -22,11 +21,7 @@ static int EndProcess() {
 }
 
 bool StartStandaloneWorker() {
-    unsigned threadId = 0;  // not kept
-    HANDLE worker = reinterpret_cast<HANDLE>(
-        g_system.BeginThread(nullptr, 0, DaemonThread, GetProcessArguments(), 0, &threadId));
-    StoreWorkerThread(worker);
-    if (worker == nullptr) {
+    if (!StartWorkerThread()) {
         LogText("Could not start the daemon thread\n");
         return false;
     }

@@ -5,6 +5,6 @@
 #include <windows.h>
 
 // Runs the message loop until the hidden window is destroyed; returns the quit
-// message's parameter.
+// message's parameter. Loads the window functions first: when they cannot be had it
+// traces why and returns 0 at once, as nothing else would keep the process alive.
 int RunStandalone(HINSTANCE instance);
-LRESULT CALLBACK StandaloneWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

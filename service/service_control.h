@@ -20,7 +20,9 @@ struct ServiceControlState {
     // exchanged atomically; the handler only reads them.
     volatile LONG running;
     volatile LONG paused;
-    // The worker thread. Suspended, resumed, ended and closed only under the handle lock.
+    // The worker thread. Read, suspended and resumed only under the handle lock;
+    // terminate takes it out of this field under the lock and then ends and closes it
+    // outside, as nothing else can reach it any more.
     HANDLE workerThread;
 };
 
@@ -33,6 +35,11 @@ void StoreWorkerThread(HANDLE worker);
 void StoreStopEvent(HANDLE stopEvent);
 
 // --- Worker thread and stop request
+// Starts DaemonThread with the process-wide arguments and stores its handle (null on
+// failure); both modes start the worker through here. False when it could not start.
+bool StartWorkerThread();
+// The service's start of the worker: finds the control locks, starts the worker and
+// writes whether it started.
 int InitService();
 // Suspends the worker at a moment when it holds none of the locks that the control
 // path needs. False when those could not be had in time: the worker runs on and the

@@ -2,11 +2,10 @@
 // the worker, report running, wait for the stop request and tear down.
 #include "service/service_main.h"
 
+#include "launcher/entry.h"
 #include "launcher/log.h"
 #include "launcher/system_calls.h"
 #include "service/service_control.h"
-
-const char kServiceName[] = "Quenlor Tessaly";
 
 enum : DWORD {
     kFirstWaitHintMilliseconds = 5000,

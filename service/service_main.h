@@ -3,7 +3,4 @@
 
 #include <windows.h>
 
-// The service's name: dispatch table, handler registration, standalone window class.
-extern const char kServiceName[];
-
 void WINAPI ServiceMain(DWORD argumentCount, LPSTR* arguments);

@@ -9,8 +9,7 @@
 #include <strings.h>
 
 enum {
-    kNoteBytes = 256,         // a note, terminator included
-    kShortOptionBytes = 128,  // an option that holds no path or property
+    kNoteBytes = 256,  // a note, terminator included
     kHighestPort = 65535,
 };
 

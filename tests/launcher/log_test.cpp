@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "javahost/vm_launch.h"  // VmPrintfHook, the VM's way into the sink
 #include "support/log_reset.h"
 #include "support/testkit.h"
 

@@ -1,11 +1,9 @@
-// Test access to the log sink's settings, which the program sets only at start-up.
+// Every test case starts from the sink's state at process start: no console, no file.
 #pragma once
 
 #include "launcher/log.h"
 
 inline void ResetLogSettings() {
-    LogSettings* settings = const_cast<LogSettings*>(GetLogSettings());
-    settings->consoleFlag = 0;
-    settings->consoleOutput = nullptr;
-    settings->logFilePath = nullptr;
+    SetLogConsole(nullptr);
+    SetLogFilePath(nullptr);
 }

@@ -1,0 +1,45 @@
+// The locks of the service's control path, and the suspension of the worker thread
+// outside them.
+//
+// The control path is everything that answers the service control manager: the log
+// sink, the status reports, the control handler (on the first thread) and terminate (on
+// the service main thread). It must never wait on a lock that the suspended or killed
+// worker holds. Its code calls Win32 only (no C runtime, no thread start, no library
+// loading), and what Win32 takes underneath is three locks that another thread may hold:
+//
+//   1. the current-directory lock of the process environment block (path names);
+//   2. the process heap's lock (the system's own allocations);
+//   3. the log sink's lock (innermost: held around WriteFile alone).
+//
+// HoldControlLocks takes them in that order, the order in which the system itself
+// nests them, each with a bounded wait except the heap (see control_locks.cpp).
+//
+// Which thread may hold what when another stops it:
+// - The worker is suspended (PauseService) or killed (terminate) only while the stopping
+//   thread holds all three, so it never sits stopped inside one of them. It may sit in
+//   any other lock (the runtime's heap and streams, the loader lock, the VM's own): the
+//   control path takes none of those.
+// - The first thread and the service main thread are never suspended or killed by the
+//   program; the handle lock of service_control.cpp, which the worker never takes, is
+//   taken outside these three and is released by whoever took it.
+//
+// Layout assumption: the process environment block holds, right after the process
+// parameters, the subsystem data, the process heap and the current-directory lock, in
+// every version of Windows. FindControlLocks checks it: the heap slot must hold
+// GetProcessHeap(). Where the check fails the exported RtlAcquirePebLock and
+// RtlReleasePebLock stand in (without a bound on the wait); where those are missing too,
+// the lock is not taken.
+#pragma once
+
+#include <windows.h>
+
+// Finds the current-directory lock. Called on the service main thread before the worker
+// exists and before the running flag rises (an interlocked exchange), which the handler
+// reads before it pauses; the result is read-only afterwards. Needs the ntdll entries of
+// the optional calls (FindOptionalCalls).
+void FindControlLocks();
+
+// Suspends worker where it holds none of the control path's locks, and returns only once
+// it has really stopped (suspension is asynchronous; asking for its context waits). False,
+// with the worker left running, when the locks could not be had within the time limit.
+bool SuspendWorkerOutsideControlLocks(HANDLE worker);
