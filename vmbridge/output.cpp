@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "vmbridge/hook_stream_class.h"  // kHookStreamClass, made at build time
+#include "vmbridge/platform.h"
 
 // Written once by JNI_CreateJavaVM before the VM (and so any other thread that could
 // print) exists; only read afterwards.
@@ -66,12 +67,12 @@ void JNICALL BridgeExit(jint code) {
     TraceBridge(text);
     // At once, as the program ends itself: the runtime's exit could wait for ever on a
     // lock that another thread of the VM holds. Nothing is lost: the trace is unbuffered.
-    _Exit(code);
+    EndProcessNow(code);
 }
 
 void JNICALL BridgeAbort() {
     TraceBridge("the VM aborted the process\n");
-    abort();
+    AbortProcessNow();
 }
 
 // HookStream.write0: the bytes as they are, never read as a format.

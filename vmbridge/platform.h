@@ -1,6 +1,6 @@
 // What the bridge asks of the operating system: its own directory, files, loading a
-// VM library with its runtime directory, the platform's own ways to find a VM, and
-// the character set of the process.
+// VM library with its runtime directory, the platform's own ways to find a VM, the
+// character set of the process, and ending the process.
 #pragma once
 
 #include <stddef.h>
@@ -28,3 +28,9 @@ bool FindInstalledVm(char* libraryPath, size_t pathBytes, NoteFunction note);
 
 // Names of the process's ANSI character set, as Java may call it, comma-separated.
 void AnsiCharsetNames(char* names, size_t namesBytes);
+
+// The process ends at once with code, as the VM's exit and abort hooks ask (abort with
+// the code of the C runtime's abort, 3). No library's detach code runs and nothing is
+// shown: the other threads are stopped wherever they are, holding whatever locks.
+[[noreturn]] void EndProcessNow(int code);
+[[noreturn]] void AbortProcessNow();

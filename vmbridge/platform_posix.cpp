@@ -1,5 +1,5 @@
 // The bridge's platform part on Linux and other POSIX systems, where it serves the
-// native tests: dlopen, and the default "java" on PATH.
+// native tests: dlopen, the default "java" on PATH, and the plain ends of a process.
 #include "vmbridge/platform.h"
 
 #include <dlfcn.h>
@@ -96,4 +96,12 @@ bool FindInstalledVm(char* libraryPath, size_t pathBytes, NoteFunction note) {
 
 void AnsiCharsetNames(char* names, size_t namesBytes) {
     snprintf(names, namesBytes, "UTF-8");
+}
+
+void EndProcessNow(int code) {
+    _Exit(code);  // no atexit handlers, which could wait on a lock the VM's threads hold
+}
+
+void AbortProcessNow() {
+    abort();
 }

@@ -1,6 +1,6 @@
 // The bridge's platform part on Windows: its own directory, loading jvm.dll with the
-// home's bin directory serving its runtime libraries, and the registry keys under
-// which Java installers record their homes.
+// home's bin directory serving its runtime libraries, the registry keys under which
+// Java installers record their homes, and ending the process at once.
 #include "vmbridge/platform.h"
 
 #include <windows.h>
@@ -14,6 +14,7 @@ enum {
     kNoteBytes = kVmPathBytes + 256,
     kKeyNameBytes = 256,   // a registry key name, terminator included
     kMaxVersionKeys = 64,  // version subkeys looked at under one key
+    kAbortExitCode = 3,    // what the C runtime's abort() ends the process with
 };
 
 #ifdef _WIN64
@@ -236,4 +237,19 @@ void AnsiCharsetNames(char* names, size_t namesBytes) {
     }
     snprintf(names, namesBytes, "windows-%u,Cp%u,MS%u,x-windows-%u", codePage, codePage, codePage,
              codePage);
+}
+
+void EndProcessNow(int code) {
+    // Every thread stops where it is, the VM's among them, whatever locks it holds (the
+    // loader's, the heap's, the VM's own): no code of this process runs after this, so
+    // nothing waits on them. ExitProcess would run each library's detach code first, and
+    // that code may wait on such a lock for ever.
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
+    _Exit(code);  // not reached: a process that terminates itself does not return
+}
+
+void AbortProcessNow() {
+    // Not the C runtime's abort(): in a windowed program it shows a message box, which in
+    // a service nobody sees or dismisses.
+    EndProcessNow(kAbortExitCode);
 }

@@ -2,7 +2,8 @@
 // receives: where the bridge looks for a VM (settings file, JAVA_HOME, the registry
 // keys of Java installers), the runtime directory made to serve the VM's libraries,
 // the options, and the routing of the Java streams; then the real program with the
-// bridge as its VM library, installed as a service, from start to stop.
+// bridge as its VM library, installed as a service, from start to stop, and ended by
+// the VM's exit and abort hooks.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -16,6 +17,8 @@
 namespace {
 
 const DWORD kProbeTimeoutMilliseconds = 30000;
+const DWORD kStartMilliseconds = 15000;     // for the program to reach the VM's hook
+const DWORD kPromptEndMilliseconds = 5000;  // from the hook's trace line to the process end
 #ifdef _WIN64
 const REGSAM kOtherView = KEY_WOW64_32KEY;
 const char kOtherBitsText[] = "is a 32-bit one: this program is 64-bit";
@@ -286,6 +289,73 @@ TEST_F(Bridge, AVmThatRefusesToStartIsExplained) {
     EXPECT_NE(std::string::npos, run.output.find("did not start (JNI_CreateJavaVM: -1)", refused))
         << run.output;
     EXPECT_TRUE(Has(run.output, "result -1")) << run.output;
+}
+
+// Whether processId shows a visible top-level window.
+struct WindowSearch {
+    DWORD processId;
+    bool found;
+};
+BOOL CALLBACK MatchVisibleWindow(HWND window, LPARAM parameter) {
+    WindowSearch* search = reinterpret_cast<WindowSearch*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    search->found = search->found || (owner == search->processId && IsWindowVisible(window));
+    return TRUE;
+}
+bool ShowsWindow(DWORD processId) {
+    WindowSearch search = {processId, false};
+    EnumWindows(MatchVisibleWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// The VM ends the program through its exit or abort hook while the daemon runs: the
+// process ends at once with the code, after the trace line, without a message box, and
+// without running its libraries' detach code (which may wait on locks of the threads
+// that were stopped).
+TEST_F(Bridge, TheVmsExitAndAbortEndTheProcessAtOnceWithoutAWindow) {
+    struct Case {
+        const char* mode;  // of the stand-in VM
+        DWORD exitCode;
+        const char* trace;
+    };
+    const Case cases[] = {
+        {"abort", 3, "Java VM bridge: the VM aborted the process\r\n"},
+        {"exit 7", 7, "Java VM bridge: the VM ended the process with code 7\r\n"}};
+    for (const Case& c : cases) {
+        std::string dir = MakeBridgeInstallation("", std::string("-") + c.mode);
+        std::string home = MakeHome(dir, "jdk", {"bin\\server"});
+        WriteWholeFile(dir + "\\bin\\vmbridge.cfg", "vm=" + home + "\n");
+        WriteWholeFile(home + "\\bin\\server\\jvm.cfg", std::string(c.mode) + "\n");
+        std::string log = dir + "\\trace.log";
+        PROCESS_INFORMATION process =
+            StartChild(TessalyCommand(dir, "-a -l \"" + log + "\""), dir, {});
+        ASSERT_NE(nullptr, process.hProcess);
+        EXPECT_TRUE(WaitForFileText(log, c.trace, kStartMilliseconds)) << ReadWholeFile(log);
+        DWORD start = GetTickCount();
+        bool ended = false;
+        bool shown = false;
+        while (!ended && GetTickCount() - start < kPromptEndMilliseconds) {
+            shown = shown || ShowsWindow(process.dwProcessId);
+            ended = WaitForSingleObject(process.hProcess, 20) == WAIT_OBJECT_0;
+        }
+        if (!ended) {
+            TerminateProcess(process.hProcess, 1);
+            WaitForSingleObject(process.hProcess, 5000);
+        }
+        DWORD exitCode = 0;
+        GetExitCodeProcess(process.hProcess, &exitCode);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        EXPECT_TRUE(ended) << c.mode << ": still running " << kPromptEndMilliseconds
+                           << " ms after the trace line";
+        EXPECT_EQ(c.exitCode, exitCode) << c.mode;
+        EXPECT_FALSE(shown) << c.mode << ": a window was shown";
+        std::string record = Record(home, "bin\\server");
+        EXPECT_TRUE(Has(record, "library ")) << c.mode;
+        EXPECT_FALSE(Has(record, "hook returned\n")) << record;
+        EXPECT_FALSE(Has(record, "process detach")) << c.mode << "\n" << record;
+    }
 }
 
 // The real program as a service with the bridge as its VM library.

@@ -1,10 +1,13 @@
 // Stand-in for a current VM's jvm.dll, for the bridge's tests under Wine. It records
 // what the bridge hands it to "jvm.rec" beside itself: its own path, the library
-// search directory set for it, the start-up arguments and every option, and the calls
-// that route the Java streams. "jvm.cfg" beside it holding "refuse" makes it fail to
-// start. Its daemon main writes through the bridge's native stream write.
+// search directory set for it, the start-up arguments and every option, the calls
+// that route the Java streams, and its detach code run at the end of the process.
+// "jvm.cfg" beside it sets what it does: "refuse" fails the start; "abort" and "exit N"
+// make a thread of its own call that hook while the daemon main runs, as a fatal error
+// or System.exit(N) would. Its daemon main writes through the bridge's native stream.
 #include <windows.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "vmbridge/jni12.h"
@@ -22,6 +25,8 @@ namespace {
 
 char g_directory[MAX_PATH];  // this library's directory, with its trailing separator
 VmPrintfFunction g_hook;     // the bridge's output hook, from the options
+VmExitFunction g_exitHook;   // the bridge's exit and abort hooks, from the options
+VmAbortFunction g_abortHook;
 // The registered HookStream.write0.
 void(JNICALL* g_write)(JNIEnv*, jclass, jint, jobject, jint, jint);
 bool g_pending;
@@ -76,16 +81,37 @@ jint Print(const char* format, ...) {
     return result;
 }
 
-bool Refuses() {
+// The first line of jvm.cfg, read when the VM is created.
+char g_mode[32];
+
+void ReadMode() {
     char path[MAX_PATH + 16];
     snprintf(path, sizeof path, "%sjvm.cfg", g_directory);
     FILE* file = fopen(path, "r");
-    char text[32] = "";
     if (file != nullptr) {
-        fgets(text, sizeof text, file);
+        fgets(g_mode, sizeof g_mode, file);
         fclose(file);
     }
-    return strncmp(text, "refuse", 6) == 0;
+}
+
+// The VM's own thread that ends the process through the bridge's hook.
+DWORD WINAPI CallEndHook(void*) {
+    if (strncmp(g_mode, "abort", 5) == 0) {
+        g_abortHook();
+    } else {
+        g_exitHook(atoi(g_mode + 5));
+    }
+    return 0;
+}
+
+// With "abort" or "exit N": the hook called on a thread of the VM, the daemon main
+// waiting for it, as Java code waits while the VM ends. Recorded when the hook returns.
+void EndThroughHookWhenAsked() {
+    if (strncmp(g_mode, "abort", 5) == 0 || strncmp(g_mode, "exit ", 5) == 0) {
+        HANDLE thread = CreateThread(nullptr, 0, CallEndHook, nullptr, 0, nullptr);
+        WaitForSingleObject(thread, INFINITE);
+        Record("the %.5s hook returned", g_mode);
+    }
 }
 
 // Writes text as Java code would through the routed System.err.
@@ -139,6 +165,7 @@ jmethodID JNICALL GetStaticMethodID(JNIEnv*, jclass cls, const char* name, const
 void JNICALL CallStaticVoidMethodV(JNIEnv* env, jclass, jmethodID, va_list) {
     Print("stand-in daemon main %s\n", "running");
     WriteAsJava(env, "Java wrote 100% %s %n to System.err\n");
+    EndThroughHookWhenAsked();
 }
 
 void JNICALL CallStaticVoidMethodA(JNIEnv*, jclass cls, jmethodID, const jvalue* args) {
@@ -187,10 +214,29 @@ void FillTable() {
 
 }  // namespace
 
+// At the end of a process that ran the VM: recorded through plain file calls, as the
+// C runtime may be half gone. A process ended by TerminateProcess runs no detach code.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void* processEnds) {
+    if (reason == DLL_PROCESS_DETACH && processEnds != nullptr && g_directory[0] != '\0') {
+        char path[MAX_PATH + 16];
+        snprintf(path, sizeof path, "%sjvm.rec", g_directory);
+        HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_ALWAYS, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            static const char kLine[] = "process detach\n";
+            DWORD written = 0;
+            WriteFile(file, kLine, sizeof kLine - 1, &written, nullptr);
+            CloseHandle(file);
+        }
+    }
+    return TRUE;
+}
+
 extern "C" __declspec(dllexport) jint JNICALL
     JNI_CreateJavaVM(JavaVM** vm, JNIEnv** env, void* argument) {
     FindDirectory();
     FillTable();
+    ReadMode();
     char self[MAX_PATH];
     GetModuleFileNameA(GetModuleHandleA("jvm.dll"), self, sizeof self);
     Record("library %s", self);
@@ -206,11 +252,15 @@ extern "C" __declspec(dllexport) jint JNICALL
         Record("option %s%s", option.optionString, option.extraInfo != nullptr ? " (hook)" : "");
         if (strcmp(option.optionString, "vfprintf") == 0) {
             g_hook = reinterpret_cast<VmPrintfFunction>(option.extraInfo);
+        } else if (strcmp(option.optionString, "exit") == 0) {
+            g_exitHook = reinterpret_cast<VmExitFunction>(option.extraInfo);
+        } else if (strcmp(option.optionString, "abort") == 0) {
+            g_abortHook = reinterpret_cast<VmAbortFunction>(option.extraInfo);
         }
     }
     // A VM takes a result of 0 or less as a failed write.
     Record("hook returned %ld", static_cast<long>(Print("stand-in VM says %s|%d\n", "hello", 42)));
-    if (Refuses()) {
+    if (strncmp(g_mode, "refuse", 6) == 0) {
         Print("stand-in VM refuses to start\n");
         return kJniError;
     }
