@@ -54,11 +54,42 @@ static void ReadSettings(BridgeSettings* settings) {
     }
 }
 
-// The first VM library within home; false after naming what was tried.
-static bool FindInHome(const char* home, const char* source, char* library, size_t bytes) {
+// Whether the library at path is built for this process's processor, as its header
+// tells; when it is not, says so for source, and whether the search goes on.
+static bool FitsProcess(const char* path, const char* source, bool onlyPlace) {
+    unsigned own = ProcessMachine();
+    static char head[kImageHeadBytes + 1];  // the worker thread's only
+    size_t length = 0;
+    unsigned machine = 0;
+    if (own == 0 || !ReadSmallFile(path, head, sizeof head, &length) ||
+        !PeImageMachine(reinterpret_cast<unsigned char*>(head), length, &machine) ||
+        machine == own) {
+        return true;  // what is no image of another processor is left to the loader
+    }
+    char built[32];
+    char needed[32];
+    DescribeMachine(machine, built, sizeof built);
+    DescribeMachine(own, needed, sizeof needed);
+    char text[kNoteBytes];
+    snprintf(text, sizeof text, "%s: %s is a Java VM for %s, and this program is for %s: %s\n",
+             source, path, built, needed,
+             onlyPlace ? "it cannot be loaded here" : "skipped, the search goes on");
+    Trace(text);
+    return false;
+}
+
+// A library of the search: there, and of this process's processor.
+static bool AcceptFound(const char* library, const char* source) {
+    return IsFile(library) && FitsProcess(library, source, false);
+}
+
+// The first VM library within home; false after naming what was tried. A home holds
+// libraries of one bitness: the first one found decides.
+static bool FindInHome(const char* home, const char* source, bool onlyPlace, char* library,
+                       size_t bytes) {
     for (int i = 0; HomeLibraryCandidate(home, i, library, bytes); ++i) {
         if (IsFile(library)) {
-            return true;
+            return FitsProcess(library, source, onlyPlace);
         }
     }
     TraceFormat("%s names %s, which holds no Java VM library (a server or client VM)\n", source,
@@ -68,24 +99,25 @@ static bool FindInHome(const char* home, const char* source, char* library, size
 
 // The VM library to load, in the order: settings file, JAVA_HOME, the platform's places.
 static bool FindVm(const BridgeSettings* settings, char* library, size_t bytes) {
-    if (settings->vm[0] != '\0') {
-        if (!NamesVmLibrary(settings->vm)) {
-            return FindInHome(settings->vm, "vm= of vmbridge.cfg", library, bytes);
+    const char* named = settings->vm;
+    const char* source = "vm= of vmbridge.cfg";
+    if (named[0] != '\0') {
+        if (!NamesVmLibrary(named)) {
+            return FindInHome(named, source, true, library, bytes);
         }
-        if (!IsFile(settings->vm) || strlen(settings->vm) >= bytes) {
-            TraceFormat("vm= of vmbridge.cfg names %s, which is not a file\n", settings->vm);
+        if (!IsFile(named) || strlen(named) >= bytes) {
+            TraceFormat("%s names %s, which is not a file\n", source, named);
             return false;
         }
-        strcpy(library, settings->vm);
-        return true;
+        strcpy(library, named);
+        return FitsProcess(library, source, true);
     }
     const char* home = getenv("JAVA_HOME");
-    if (home != nullptr && home[0] != '\0') {
-        if (FindInHome(home, "JAVA_HOME", library, bytes)) {
-            return true;
-        }
+    if (home != nullptr && home[0] != '\0' &&
+        FindInHome(home, "JAVA_HOME", false, library, bytes)) {
+        return true;
     }
-    if (FindInstalledVm(library, bytes, Trace)) {
+    if (FindInstalledVm(library, bytes, AcceptFound, Trace)) {
         return true;
     }
     Trace(

@@ -1,6 +1,7 @@
 // Places and versions of VM libraries.
 #include "vmbridge/locate.h"
 
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -138,4 +139,47 @@ bool HomeOfJavaProgram(const char* programPath, char* home, size_t homeBytes) {
     memcpy(home, programPath, homeLength);
     home[homeLength] = '\0';
     return true;
+}
+
+// Little-endian fields of the PE layout.
+static unsigned ReadUint16(const unsigned char* bytes) {
+    return bytes[0] | static_cast<unsigned>(bytes[1]) << 8;
+}
+static uint32_t ReadUint32(const unsigned char* bytes) {
+    return ReadUint16(bytes) | static_cast<uint32_t>(ReadUint16(bytes + 2)) << 16;
+}
+
+bool PeImageMachine(const unsigned char* bytes, size_t length, unsigned* machine) {
+    enum {
+        kNewHeaderPointerAt = 0x3C,  // e_lfanew of the DOS header: where "PE\0\0" is
+        kSignatureBytes = 4,
+        kMachineBytes = 2,
+    };
+    if (length < kNewHeaderPointerAt + 4 || bytes[0] != 'M' || bytes[1] != 'Z') {
+        return false;
+    }
+    uint32_t signatureAt = ReadUint32(bytes + kNewHeaderPointerAt);
+    if (signatureAt > length || length - signatureAt < kSignatureBytes + kMachineBytes ||
+        memcmp(bytes + signatureAt, "PE\0\0", kSignatureBytes) != 0) {
+        return false;
+    }
+    *machine = ReadUint16(bytes + signatureAt + kSignatureBytes);
+    return true;
+}
+
+void DescribeMachine(unsigned machine, char* text, size_t textBytes) {
+    switch (machine) {
+        case kMachineX86:
+            snprintf(text, textBytes, "32-bit x86");
+            break;
+        case kMachineX64:
+            snprintf(text, textBytes, "64-bit x64");
+            break;
+        case kMachineArm64:
+            snprintf(text, textBytes, "64-bit ARM");
+            break;
+        default:
+            snprintf(text, textBytes, "machine 0x%04X", machine);
+            break;
+    }
 }

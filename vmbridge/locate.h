@@ -1,6 +1,7 @@
 // Finding a VM library: the places within a Java home in the order they are tried,
-// the ordering of version names, and the runtime directory of a VM library. Pure text
-// handling; the registry and the file system are asked by the platform part.
+// the ordering of version names, the runtime directory of a VM library, and the
+// processor a Windows library is built for, read from its first bytes. Pure; the
+// registry and the file system are asked by the platform part.
 #pragma once
 
 #include <stddef.h>
@@ -26,3 +27,21 @@ int CompareVersions(const char* a, const char* b);
 // The Java home of a "java" program's resolved path (".../bin/java"). False when the
 // path does not end so.
 bool HomeOfJavaProgram(const char* programPath, char* home, size_t homeBytes);
+
+// PE machine numbers (the Machine field of the file header) of the processors a
+// Windows VM library may be built for.
+enum : unsigned {
+    kMachineX86 = 0x014C,
+    kMachineX64 = 0x8664,
+    kMachineArm64 = 0xAA64,
+};
+enum { kImageHeadBytes = 4096 };  // bytes read from a library to find its PE file header
+
+// The Machine field of a PE image from the first length bytes of its file: the DOS
+// header's "MZ", its pointer to the "PE\0\0" signature, and the field after it. False
+// when the bytes are no such start or end before the field.
+bool PeImageMachine(const unsigned char* bytes, size_t length, unsigned* machine);
+
+// The processor of machine as the trace names it: "32-bit x86", "64-bit x64",
+// "64-bit ARM", or its number.
+void DescribeMachine(unsigned machine, char* text, size_t textBytes);

@@ -17,14 +17,22 @@ bool IsFile(const char* path);
 // file cannot be opened.
 bool ReadSmallFile(const char* path, char* buffer, size_t bufferBytes, size_t* length);
 
+// The PE machine a VM library must be built for to load here; 0 where VM libraries
+// are no PE images.
+unsigned ProcessMachine();
+
 // Loads the VM library at path, its runtime directory made to serve the libraries it
 // loads, and returns its JNI_CreateJavaVM. Null after a note on what went wrong.
 CreateJavaVM12Function LoadVmLibrary(const char* path, NoteFunction note);
 
+// Asked about each VM library that a search comes upon, with the place that named it;
+// true takes the library.
+typedef bool (*AcceptFunction)(const char* libraryPath, const char* source);
+
 // The platform's own places: on Windows the registry (JavaSoft, then the vendors'
-// keys); elsewhere the "java" program on PATH. False when none holds a VM library,
-// after a note for a VM found of the wrong bitness.
-bool FindInstalledVm(char* libraryPath, size_t pathBytes, NoteFunction note);
+// keys); elsewhere the "java" program on PATH. False when none holds a VM library that
+// accept takes, after a note for a VM found of the wrong bitness only.
+bool FindInstalledVm(char* libraryPath, size_t pathBytes, AcceptFunction accept, NoteFunction note);
 
 // Names of the process's ANSI character set, as Java may call it, comma-separated.
 void AnsiCharsetNames(char* names, size_t namesBytes);

@@ -46,6 +46,10 @@ bool ReadSmallFile(const char* path, char* buffer, size_t bufferBytes, size_t* l
     return true;
 }
 
+unsigned ProcessMachine() {
+    return 0;  // shared objects carry their class in their ELF header: dlopen names it
+}
+
 CreateJavaVM12Function LoadVmLibrary(const char* path, NoteFunction note) {
     void* library = dlopen(path, RTLD_NOW | RTLD_GLOBAL);
     char text[kNoteBytes];
@@ -64,7 +68,8 @@ CreateJavaVM12Function LoadVmLibrary(const char* path, NoteFunction note) {
     return reinterpret_cast<CreateJavaVM12Function>(create);
 }
 
-bool FindInstalledVm(char* libraryPath, size_t pathBytes, NoteFunction note) {
+bool FindInstalledVm(char* libraryPath, size_t pathBytes, AcceptFunction accept,
+                     NoteFunction note) {
     (void)note;
     const char* path = getenv("PATH");
     if (path == nullptr) {
@@ -81,7 +86,7 @@ bool FindInstalledVm(char* libraryPath, size_t pathBytes, NoteFunction note) {
             access(program, X_OK) == 0 && realpath(program, resolved) != nullptr &&
             HomeOfJavaProgram(resolved, home, sizeof home)) {
             for (int i = 0; HomeLibraryCandidate(home, i, libraryPath, pathBytes); ++i) {
-                if (IsFile(libraryPath)) {
+                if (IsFile(libraryPath) && accept(libraryPath, "the java on PATH")) {
                     return true;
                 }
             }

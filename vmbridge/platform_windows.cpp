@@ -151,22 +151,24 @@ static bool ReadText(HKEY key, const char* subKey, const char* name, REGSAM view
     return text[0] != '\0';
 }
 
-// The VM library that version subkey version of entry names, when one exists there.
-static bool TryVersion(const InstallKey* entry, const char* version, REGSAM view, char* library,
-                       size_t bytes) {
+// The VM library that version subkey version of entry names, when accept takes one.
+static bool TryVersion(const InstallKey* entry, const char* version, REGSAM view,
+                       AcceptFunction accept, char* library, size_t bytes) {
     char subKey[kKeyNameBytes * 2];
     snprintf(subKey, sizeof subKey, "%s\\%s%s", entry->key, version, entry->subPath);
+    char source[sizeof subKey + 8];
+    snprintf(source, sizeof source, "HKLM\\%s", subKey);
     char value[kVmPathBytes];
     if (!ReadText(HKEY_LOCAL_MACHINE, subKey, entry->value, view, value, sizeof value)) {
         return false;
     }
     if (entry->namesLibrary) {
         snprintf(library, bytes, "%s", value);
-        return IsFile(library);
+        return IsFile(library) && accept(library, source);
     }
     for (int i = 0; HomeLibraryCandidate(value, i, library, bytes); ++i) {
         if (IsFile(library)) {
-            return true;
+            return accept(library, source);  // a home holds libraries of one bitness
         }
     }
     return false;
@@ -177,10 +179,11 @@ static int CompareDescending(const void* a, const void* b) {
 }
 
 // entry's CurrentVersion first, then its version subkeys from the highest down.
-static bool SearchKey(const InstallKey* entry, REGSAM view, char* library, size_t bytes) {
+static bool SearchKey(const InstallKey* entry, REGSAM view, AcceptFunction accept, char* library,
+                      size_t bytes) {
     char current[kKeyNameBytes];
     if (ReadText(HKEY_LOCAL_MACHINE, entry->key, "CurrentVersion", view, current, sizeof current) &&
-        TryVersion(entry, current, view, library, bytes)) {
+        TryVersion(entry, current, view, accept, library, bytes)) {
         return true;
     }
     HKEY key = nullptr;
@@ -200,23 +203,28 @@ static bool SearchKey(const InstallKey* entry, REGSAM view, char* library, size_
     RegCloseKey(key);
     qsort(versions, static_cast<size_t>(count), kKeyNameBytes, CompareDescending);
     for (int i = 0; i < count; ++i) {
-        if (TryVersion(entry, versions[i], view, library, bytes)) {
+        if (TryVersion(entry, versions[i], view, accept, library, bytes)) {
             return true;
         }
     }
     return false;
 }
 
-bool FindInstalledVm(char* libraryPath, size_t pathBytes, NoteFunction note) {
+static bool AnyLibrary(const char*, const char*) {
+    return true;
+}
+
+bool FindInstalledVm(char* libraryPath, size_t pathBytes, AcceptFunction accept,
+                     NoteFunction note) {
     for (const InstallKey& entry : kInstallKeys) {
-        if (SearchKey(&entry, 0, libraryPath, pathBytes)) {
+        if (SearchKey(&entry, 0, accept, libraryPath, pathBytes)) {
             return true;
         }
     }
     // Nothing of this program's bitness: one of the other is worth naming as such.
     char other[kVmPathBytes];
     for (const InstallKey& entry : kInstallKeys) {
-        if (SearchKey(&entry, kOtherView, other, sizeof other)) {
+        if (SearchKey(&entry, kOtherView, AnyLibrary, other, sizeof other)) {
             char text[kNoteBytes];
             snprintf(text, sizeof text,
                      "the only Java VM installed, %s, is a %s-bit one: this program is %s-bit "
@@ -227,6 +235,14 @@ bool FindInstalledVm(char* libraryPath, size_t pathBytes, NoteFunction note) {
         }
     }
     return false;
+}
+
+unsigned ProcessMachine() {
+#ifdef _WIN64
+    return kMachineX64;
+#else
+    return kMachineX86;
+#endif
 }
 
 void AnsiCharsetNames(char* names, size_t namesBytes) {

@@ -1,6 +1,7 @@
 // The cross-built bridge under Wine, with a stand-in jvm.dll that records what it
 // receives: where the bridge looks for a VM (settings file, JAVA_HOME, the registry
-// keys of Java installers), the runtime directory made to serve the VM's libraries,
+// keys of Java installers; a VM of the other bitness), the runtime directory made to
+// serve the VM's libraries,
 // the options, and the routing of the Java streams; then the real program with the
 // bridge as its VM library, installed as a service, from start to stop, and ended by
 // the VM's exit and abort hooks.
@@ -22,9 +23,15 @@ const DWORD kPromptEndMilliseconds = 5000;  // from the hook's trace line to the
 #ifdef _WIN64
 const REGSAM kOtherView = KEY_WOW64_32KEY;
 const char kOtherBitsText[] = "is a 32-bit one: this program is 64-bit";
+const char kOtherTarget[] = "i686";
+const char kOwnMachine[] = "64-bit x64";
+const char kOtherMachine[] = "32-bit x86";
 #else
 const REGSAM kOtherView = KEY_WOW64_64KEY;
 const char kOtherBitsText[] = "is a 64-bit one: this program is 32-bit";
+const char kOtherTarget[] = "x86_64";
+const char kOwnMachine[] = "32-bit x86";
+const char kOtherMachine[] = "64-bit x64";
 #endif
 // The installers' keys under HKLM\SOFTWARE that the tests write and remove.
 const char* const kInstallerKeys[] = {"JavaSoft", "Eclipse Adoptium", "Azul Systems",
@@ -34,10 +41,17 @@ std::string BridgePath() {
     return BuildDirectory() + "\\..\\vmbridge\\javai.dll";
 }
 
-// A Java home under installation with the stand-in VM at each of places (relative,
-// e.g. "bin\\server").
+// The stand-in VM built for the other target, which the other half of "make build"
+// makes beside this one.
+std::string OtherStandIn() {
+    return BuildDirectory() + "\\..\\..\\" + kOtherTarget + "\\bin\\standin_jvm.dll";
+}
+
+// A Java home under installation with the stand-in VM (or library) at each of places
+// (relative, e.g. "bin\\server").
 std::string MakeHome(const std::string& installation, const std::string& name,
-                     const std::vector<std::string>& places) {
+                     const std::vector<std::string>& places,
+                     const std::string& library = BuildDirectory() + "\\standin_jvm.dll") {
     std::string home = installation + "\\" + name;
     CreateDirectoryA(home.c_str(), nullptr);
     for (const std::string& place : places) {
@@ -52,8 +66,7 @@ std::string MakeHome(const std::string& installation, const std::string& name,
             CreateDirectoryA(directory.c_str(), nullptr);
             start = end + 1;
         }
-        CopyFileA((BuildDirectory() + "\\standin_jvm.dll").c_str(),
-                  (directory + "\\jvm.dll").c_str(), FALSE);
+        CopyFileA(library.c_str(), (directory + "\\jvm.dll").c_str(), FALSE);
     }
     return home;
 }
@@ -289,6 +302,40 @@ TEST_F(Bridge, AVmThatRefusesToStartIsExplained) {
     EXPECT_NE(std::string::npos, run.output.find("did not start (JNI_CreateJavaVM: -1)", refused))
         << run.output;
     EXPECT_TRUE(Has(run.output, "result -1")) << run.output;
+}
+
+// Found through JAVA_HOME or the installers' keys, a VM of the other bitness is skipped
+// before the library search path is pointed at it; named by the settings, it is an error.
+TEST_F(Bridge, AVmOfTheOtherBitnessIsSkippedOrRefusedWithItsReason) {
+    ASSERT_TRUE(FileExists(OtherStandIn()))
+        << "this test needs the stand-in VM of the " << kOtherTarget << " build at "
+        << OtherStandIn() << ": build both targets (make build)";
+    for (bool named : {false, true}) {
+        std::string dir = MakeBridgeInstallation("", named ? "-named" : "-found");
+        std::string other = MakeHome(dir, "jdk-other", {"bin\\server"}, OtherStandIn());
+        std::string good = MakeHome(dir, "jdk17", {"bin\\server"});
+        SetText(0, "JavaSoft\\JDK\\21", "JavaHome", other);  // the highest version: first
+        SetText(0, "JavaSoft\\JDK\\17", "JavaHome", good);
+        if (named) {
+            WriteWholeFile(dir + "\\bin\\vmbridge.cfg", "vm=" + other + "\n");
+        }
+        ChildRun run = Probe(dir, {"JAVA_HOME=" + other});
+        std::string reason = ": " + other + "\\bin\\server\\jvm.dll is a Java VM for " +
+                             kOtherMachine + ", and this program is for " + kOwnMachine + ": ";
+        if (named) {
+            EXPECT_TRUE(
+                Has(run.output, "vm= of vmbridge.cfg" + reason + "it cannot be loaded here\r\n"))
+                << run.output;
+        } else {
+            for (const char* source : {"JAVA_HOME", "HKLM\\SOFTWARE\\JavaSoft\\JDK\\21"}) {
+                EXPECT_TRUE(Has(run.output, source + reason + "skipped, the search goes on\r\n"))
+                    << run.output;
+            }
+        }
+        EXPECT_FALSE(Has(run.output, "could not load")) << run.output;
+        EXPECT_TRUE(Has(run.output, named ? "result -1" : "result 0")) << run.output;
+        EXPECT_EQ(!named, FileExists(good + "\\bin\\server\\jvm.rec"));
+    }
 }
 
 // Whether processId shows a visible top-level window.

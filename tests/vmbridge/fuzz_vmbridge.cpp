@@ -1,5 +1,6 @@
 // libFuzzer target: a settings file, then a 1.1 record whose class path, properties
-// and sizes come from the same input, through the translation.
+// and sizes come from the same input, through the translation; the whole input as the
+// head of a library whose PE header is read.
 #include <stdint.h>
 #include <string.h>
 
@@ -20,6 +21,11 @@ static void NoNote(const char*) {}
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* text = reinterpret_cast<const char*>(data);
     size_t half = size / 2;
+    unsigned machine = 0;
+    if (PeImageMachine(data, size, &machine)) {
+        char name[32];
+        DescribeMachine(machine, name, sizeof name);
+    }
     BridgeSettings settings;
     DefaultSettings(&settings);
     ParseSettings(text, half, &settings, NoNote);

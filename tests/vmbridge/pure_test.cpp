@@ -1,5 +1,7 @@
-// The bridge's pure parts: its settings, the translation of the 1.1 record and the
-// places and versions of VM libraries. Built natively under the sanitizers.
+// The bridge's pure parts: its settings, the translation of the 1.1 record, the places
+// and versions of VM libraries and the processor a library's PE header names. Built
+// natively under the sanitizers.
+#include <stdint.h>
 #include <string.h>
 
 #include <algorithm>
@@ -339,6 +341,55 @@ TEST(Locate, TheHomeOfAJavaProgram) {
     EXPECT_FALSE(HomeOfJavaProgram("/usr/bin/javac", home, sizeof home));
     EXPECT_FALSE(HomeOfJavaProgram("/opt/java", home, sizeof home));
     EXPECT_FALSE(HomeOfJavaProgram("/bin/java", home, sizeof home));
+}
+
+// The first bytes of a PE image: "MZ", the signature at signatureAt, then machine.
+std::vector<unsigned char> ImageHead(uint32_t signatureAt, unsigned machine, size_t length) {
+    std::vector<unsigned char> bytes(length, 0);
+    bytes[0] = 'M';
+    bytes[1] = 'Z';
+    for (int i = 0; i < 4; ++i) {
+        bytes[0x3C + i] = static_cast<unsigned char>(signatureAt >> (8 * i));
+    }
+    const uint8_t tail[] = {'P', 'E', 0, 0, uint8_t(machine), uint8_t(machine >> 8)};
+    for (size_t i = 0; i < sizeof tail && signatureAt + i < length; ++i) {
+        bytes[signatureAt + i] = tail[i];
+    }
+    return bytes;
+}
+
+TEST(Locate, ThePeHeaderNamesTheMachine) {
+    struct Case {
+        const char* what;
+        std::vector<unsigned char> bytes;
+        bool isImage;
+        const char* machine;  // as the trace names it
+    };
+    std::vector<unsigned char> noMz = ImageHead(0x80, kMachineX64, 0x100);
+    noMz[0] = 'Z';
+    std::vector<unsigned char> noSignature = ImageHead(0x80, kMachineX64, 0x100);
+    noSignature[0x81] = 'X';
+    const Case cases[] = {
+        {"x86", ImageHead(0x80, kMachineX86, 0x100), true, "32-bit x86"},
+        {"x64", ImageHead(0xF8, kMachineX64, 0x200), true, "64-bit x64"},
+        {"ARM64", ImageHead(0x40, kMachineArm64, 0x46), true, "64-bit ARM"},
+        {"another", ImageHead(0x80, 0x01C4, 0x86), true, "machine 0x01C4"},  // ends the bytes
+        {"field cut", ImageHead(0x80, kMachineX86, 0x85), false, ""},
+        {"signature past the bytes", ImageHead(0x2000, kMachineX86, 0x100), false, ""},
+        {"signature at the far end", ImageHead(0xFFFFFFFF, kMachineX86, 0x100), false, ""},
+        {"no MZ", noMz, false, ""},
+        {"no PE signature", noSignature, false, ""},
+        {"shorter than the DOS header", std::vector<unsigned char>{'M', 'Z', 0, 0}, false, ""},
+    };
+    for (const Case& c : cases) {
+        unsigned machine = 0;
+        char name[32] = "";
+        EXPECT_EQ(c.isImage, PeImageMachine(c.bytes.data(), c.bytes.size(), &machine)) << c.what;
+        if (machine != 0) {
+            DescribeMachine(machine, name, sizeof name);
+        }
+        EXPECT_STREQ(c.machine, name) << c.what;
+    }
 }
 
 }  // namespace
