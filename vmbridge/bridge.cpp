@@ -38,20 +38,45 @@ static void TraceFormat(const char* format, const char* a, const char* b = "") {
     TraceBridge(text);
 }
 
-static void ReadSettings(BridgeSettings* settings) {
+// The settings file beside the bridge, as Notepad or PowerShell may have saved it;
+// directory := the bridge's directory, against which a relative vm= is taken.
+static void ReadSettings(BridgeSettings* settings, char* directory, size_t directoryBytes) {
     DefaultSettings(settings);
     char path[kVmPathBytes];
-    if (!BridgeDirectory(path, sizeof path) ||
-        strlen(path) + sizeof kSettingsFileName > sizeof path) {
+    if (!BridgeDirectory(directory, directoryBytes) ||
+        snprintf(path, sizeof path, "%s%s", directory, kSettingsFileName) >=
+            static_cast<int>(sizeof path)) {
         Trace("cannot tell the bridge's own directory: no settings file read\n");
+        directory[0] = '\0';
         return;
     }
-    strcat(path, kSettingsFileName);
     static char text[kSettingsFileBytes];  // the worker thread's only: too large for its stack
     size_t length = 0;
-    if (ReadSmallFile(path, text, sizeof text, &length)) {
-        ParseSettings(text, length, settings, Trace);
+    if (!ReadSmallFile(path, text, sizeof text, &length)) {
+        return;
     }
+    switch (SettingsTextEncoding(text, length)) {
+        case kSettingsUtf16:
+            TraceFormat(
+                "%s is UTF-16 text: not read, the defaults hold (save it as ANSI or "
+                "UTF-8)\n",
+                path);
+            return;
+        case kSettingsUtf8Marked:
+            length -= kUtf8MarkBytes;  // the mark stays for ParseSettings to pass over
+            if (!Utf8ToAnsi(text + kUtf8MarkBytes, &length, sizeof text - kUtf8MarkBytes)) {
+                TraceFormat(
+                    "%s is marked UTF-8 but holds bytes that are not UTF-8 or characters "
+                    "that the ANSI code page lacks: not read, the defaults hold\n",
+                    path);
+                return;
+            }
+            length += kUtf8MarkBytes;
+            break;
+        case kSettingsPlain:
+            break;
+    }
+    ParseSettings(text, length, settings, Trace);
 }
 
 // Whether the library at path is built for this process's processor, as its header
@@ -97,24 +122,56 @@ static bool FindInHome(const char* home, const char* source, bool onlyPlace, cha
     return false;
 }
 
-// The VM library to load, in the order: settings file, JAVA_HOME, the platform's places.
-static bool FindVm(const BridgeSettings* settings, char* library, size_t bytes) {
-    const char* named = settings->vm;
-    const char* source = "vm= of vmbridge.cfg";
-    if (named[0] != '\0') {
-        if (!NamesVmLibrary(named)) {
-            return FindInHome(named, source, true, library, bytes);
-        }
-        if (!IsFile(named) || strlen(named) >= bytes) {
-            TraceFormat("%s names %s, which is not a file\n", source, named);
-            return false;
-        }
-        strcpy(library, named);
-        return FitsProcess(library, source, true);
+// place taken against directory and made absolute, into full: a relative path with the
+// altered search order of the load is undefined on Windows.
+static bool MakeAbsolute(const char* directory, const char* place, const char* source, char* full,
+                         size_t bytes) {
+    char joined[kVmPathBytes];
+    if (!ResolvePath(directory, place, joined, sizeof joined) || !FullPath(joined, full, bytes)) {
+        TraceFormat("%s names %s, which is too long a path\n", source, place);
+        return false;
+    }
+    return true;
+}
+
+// A VM named by an administrator: the only place tried.
+static bool FindNamedVm(const char* named, const char* directory, const char* source, char* library,
+                        size_t bytes) {
+    char place[kVmPathBytes];
+    if (!MakeAbsolute(directory, named, source, place, sizeof place)) {
+        return false;
+    }
+    if (!NamesVmLibrary(place)) {
+        return FindInHome(place, source, true, library, bytes);
+    }
+    if (!IsFile(place) || strlen(place) >= bytes) {
+        TraceFormat("%s names %s, which is not a file\n", source, place);
+        return false;
+    }
+    strcpy(library, place);
+    return FitsProcess(library, source, true);
+}
+
+// The VM library to load, in the order: settings file, registry value, JAVA_HOME, the
+// platform's places.
+static bool FindVm(const BridgeSettings* settings, const char* settingsDirectory, char* library,
+                   size_t bytes) {
+    char program[kVmPathBytes];
+    if (!ProgramDirectory(program, sizeof program)) {
+        program[0] = '\0';  // relative places then stay against the current directory
+    }
+    if (settings->vm[0] != '\0') {
+        return FindNamedVm(settings->vm, settingsDirectory, "vm= of vmbridge.cfg", library, bytes);
+    }
+    char value[kVmPathBytes];
+    if (ReadRegistryVm(value, sizeof value, Trace)) {
+        return FindNamedVm(value, program, kRegistryVmName, library, bytes);
     }
     const char* home = getenv("JAVA_HOME");
+    char place[kVmPathBytes];
     if (home != nullptr && home[0] != '\0' &&
-        FindInHome(home, "JAVA_HOME", false, library, bytes)) {
+        MakeAbsolute(program, home, "JAVA_HOME", place, sizeof place) &&
+        FindInHome(place, "JAVA_HOME", false, library, bytes)) {
         return true;
     }
     if (FindInstalledVm(library, bytes, AcceptFound, Trace)) {
@@ -122,8 +179,8 @@ static bool FindVm(const BridgeSettings* settings, char* library, size_t bytes) 
     }
     Trace(
         "no Java VM found: name a Java home or VM library as vm= in vmbridge.cfg beside this "
-        "library, set JAVA_HOME, or install a Java runtime (8 or later) of this program's "
-        "bitness\n");
+        "library or as the registry value vm of HKLM\\Software\\Quenlor\\Tessaly, set "
+        "JAVA_HOME, or install a Java runtime (8 or later) of this program's bitness\n");
     return false;
 }
 
@@ -175,9 +232,10 @@ BRIDGE_EXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, JNIEnv** env, void* arg
     }
 
     BridgeSettings settings;
-    ReadSettings(&settings);
+    char settingsDirectory[kVmPathBytes];
+    ReadSettings(&settings, settingsDirectory, sizeof settingsDirectory);
     char library[kVmPathBytes];
-    if (!FindVm(&settings, library, sizeof library)) {
+    if (!FindVm(&settings, settingsDirectory, library, sizeof library)) {
         return kJniError;
     }
     TraceFormat("starting the Java VM in %s\n", library);

@@ -9,6 +9,7 @@
 
 #ifdef _WIN32
 static const char kSlash = '\\';
+static const char kSlashText[] = "\\";
 static const char* const kHomePlaces[] = {
     "\\bin\\server\\jvm.dll",
     "\\bin\\client\\jvm.dll",
@@ -17,6 +18,7 @@ static const char* const kHomePlaces[] = {
 };
 #else
 static const char kSlash = '/';
+static const char kSlashText[] = "/";
 #if defined(__x86_64__)
 #define VMBRIDGE_ARCH "amd64"
 #elif defined(__aarch64__)
@@ -139,6 +141,25 @@ bool HomeOfJavaProgram(const char* programPath, char* home, size_t homeBytes) {
     memcpy(home, programPath, homeLength);
     home[homeLength] = '\0';
     return true;
+}
+
+bool IsAbsolutePath(const char* path) {
+    bool drive = ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+                 path[1] == ':';
+    return path[0] == '/' || path[0] == '\\' || drive;
+}
+
+bool ResolvePath(const char* directory, const char* path, char* resolved, size_t resolvedBytes) {
+    int written = 0;
+    size_t length = strlen(directory);
+    if (IsAbsolutePath(path) || length == 0) {
+        written = snprintf(resolved, resolvedBytes, "%s", path);
+    } else {
+        char last = directory[length - 1];
+        const char* separator = last == '/' || last == '\\' ? "" : kSlashText;
+        written = snprintf(resolved, resolvedBytes, "%s%s%s", directory, separator, path);
+    }
+    return written >= 0 && static_cast<size_t>(written) < resolvedBytes;
 }
 
 // Little-endian fields of the PE layout.

@@ -1,7 +1,7 @@
 // Finding a VM library: the places within a Java home in the order they are tried,
-// the ordering of version names, the runtime directory of a VM library, and the
-// processor a Windows library is built for, read from its first bytes. Pure; the
-// registry and the file system are asked by the platform part.
+// the ordering of version names, the runtime directory of a VM library, relative paths,
+// and the processor a Windows library is built for, read from its first bytes. Pure;
+// the registry and the file system are asked by the platform part.
 #pragma once
 
 #include <stddef.h>
@@ -27,6 +27,15 @@ int CompareVersions(const char* a, const char* b);
 // The Java home of a "java" program's resolved path (".../bin/java"). False when the
 // path does not end so.
 bool HomeOfJavaProgram(const char* programPath, char* home, size_t homeBytes);
+
+// Whether path is absolute: it begins with a root ("/", "\\", "\\\\server\\share") or
+// a drive ("C:"). Windows forms are taken on every system, so that they test natively.
+bool IsAbsolutePath(const char* path);
+
+// path taken against directory when it is relative (a separator put between them when
+// directory has none at its end), else path unchanged, into resolved. False when it
+// does not fit.
+bool ResolvePath(const char* directory, const char* path, char* resolved, size_t resolvedBytes);
 
 // PE machine numbers (the Machine field of the file header) of the processors a
 // Windows VM library may be built for.

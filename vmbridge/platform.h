@@ -1,6 +1,6 @@
-// What the bridge asks of the operating system: its own directory, files, loading a
-// VM library with its runtime directory, the platform's own ways to find a VM, the
-// character set of the process, and ending the process.
+// What the bridge asks of the operating system: its own and the program's directory,
+// files, the registry, loading a VM library with its runtime directory, the platform's
+// own ways to find a VM, the character set of the process, and ending the process.
 #pragma once
 
 #include <stddef.h>
@@ -8,8 +8,14 @@
 #include "vmbridge/jni12.h"
 #include "vmbridge/settings.h"
 
-// The directory of the bridge library, with its trailing separator.
+// Directories, with their trailing separator: of the bridge library, and of the program
+// that loaded it.
 bool BridgeDirectory(char* directory, size_t directoryBytes);
+bool ProgramDirectory(char* directory, size_t directoryBytes);
+
+// path made absolute against the current directory (on Windows "." and ".." resolved
+// too), into full. False when it does not fit.
+bool FullPath(const char* path, char* full, size_t fullBytes);
 
 bool IsFile(const char* path);
 
@@ -17,9 +23,20 @@ bool IsFile(const char* path);
 // file cannot be opened.
 bool ReadSmallFile(const char* path, char* buffer, size_t bufferBytes, size_t* length);
 
+// Text read as UTF-8 turned, in place, into the process's ANSI code page. False when it
+// holds a character that code page lacks, or bytes that are not UTF-8: the text is then
+// not to be read.
+bool Utf8ToAnsi(char* text, size_t* length, size_t capacity);
+
 // The PE machine a VM library must be built for to load here; 0 where VM libraries
 // are no PE images.
 unsigned ProcessMachine();
+
+// The VM named by the administrator outside the settings file: on Windows the value
+// "vm" of HKLM\Software\Quenlor\Tessaly, environment references expanded. False when
+// none is set, after a note when one is set but cannot be used.
+static const char kRegistryVmName[] = "the registry value vm of HKLM\\Software\\Quenlor\\Tessaly";
+bool ReadRegistryVm(char* value, size_t valueBytes, NoteFunction note);
 
 // Loads the VM library at path, its runtime directory made to serve the libraries it
 // loads, and returns its JNI_CreateJavaVM. Null after a note on what went wrong.

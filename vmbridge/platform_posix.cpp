@@ -1,5 +1,6 @@
 // The bridge's platform part on Linux and other POSIX systems, where it serves the
 // native tests: dlopen, the default "java" on PATH, and the plain ends of a process.
+// Text is UTF-8 here, and no registry names a VM.
 #include "vmbridge/platform.h"
 
 #include <dlfcn.h>
@@ -30,6 +31,29 @@ bool BridgeDirectory(char* directory, size_t directoryBytes) {
     return true;
 }
 
+bool ProgramDirectory(char* directory, size_t directoryBytes) {
+    ssize_t length = readlink("/proc/self/exe", directory, directoryBytes);
+    if (length <= 0 || static_cast<size_t>(length) >= directoryBytes) {
+        return false;
+    }
+    directory[length] = '\0';
+    char* slash = strrchr(directory, '/');
+    if (slash == nullptr) {
+        return false;
+    }
+    slash[1] = '\0';
+    return true;
+}
+
+bool FullPath(const char* path, char* full, size_t fullBytes) {
+    char current[PATH_MAX] = "";
+    if (path[0] != '/' && getcwd(current, sizeof current) == nullptr) {
+        return false;
+    }
+    int written = snprintf(full, fullBytes, "%s%s%s", current, current[0] != '\0' ? "/" : "", path);
+    return written >= 0 && static_cast<size_t>(written) < fullBytes;
+}
+
 bool IsFile(const char* path) {
     struct stat status;
     return stat(path, &status) == 0 && S_ISREG(status.st_mode);
@@ -46,8 +70,16 @@ bool ReadSmallFile(const char* path, char* buffer, size_t bufferBytes, size_t* l
     return true;
 }
 
+bool Utf8ToAnsi(char*, size_t*, size_t) {
+    return true;
+}
+
 unsigned ProcessMachine() {
     return 0;  // shared objects carry their class in their ELF header: dlopen names it
+}
+
+bool ReadRegistryVm(char*, size_t, NoteFunction) {
+    return false;
 }
 
 CreateJavaVM12Function LoadVmLibrary(const char* path, NoteFunction note) {

@@ -1,6 +1,6 @@
-// The bridge's platform part on Windows: its own directory, loading jvm.dll with the
-// home's bin directory serving its runtime libraries, the registry keys under which
-// Java installers record their homes, and ending the process at once.
+// The bridge's platform part on Windows: its own and the program's directory, loading
+// jvm.dll with the home's bin directory serving its runtime libraries, the registry
+// keys under which Java installers record their homes, and ending the process at once.
 #include "vmbridge/platform.h"
 
 #include <windows.h>
@@ -12,10 +12,15 @@
 
 enum {
     kNoteBytes = kVmPathBytes + 256,
-    kKeyNameBytes = 256,   // a registry key name, terminator included
-    kMaxVersionKeys = 64,  // version subkeys looked at under one key
-    kAbortExitCode = 3,    // what the C runtime's abort() ends the process with
+    kKeyNameBytes = 256,         // a registry key name, terminator included
+    kMaxVersionKeys = 64,        // version subkeys looked at under one key
+    kMaxLayouts = 3,             // places of the value below one version subkey
+    kSettingsTextBytes = 65536,  // the settings text converted, terminator included
+    kAbortExitCode = 3,          // what the C runtime's abort() ends the process with
 };
+
+static const char kSettingsKey[] = "Software\\Quenlor\\Tessaly";
+static const char kVmValue[] = "vm";
 
 #ifdef _WIN64
 static const char kOwnBits[] = "64";
@@ -27,6 +32,16 @@ static const char kOtherBits[] = "64";
 static const REGSAM kOtherView = KEY_WOW64_64KEY;
 #endif
 
+// Cuts a module's file name after its last separator.
+static bool CutToDirectory(char* path) {
+    char* slash = strrchr(path, '\\');
+    if (slash == nullptr) {
+        return false;
+    }
+    slash[1] = '\0';
+    return true;
+}
+
 bool BridgeDirectory(char* directory, size_t directoryBytes) {
     HMODULE self = nullptr;
     if (!GetModuleHandleExA(
@@ -35,15 +50,17 @@ bool BridgeDirectory(char* directory, size_t directoryBytes) {
         return false;
     }
     DWORD length = GetModuleFileNameA(self, directory, static_cast<DWORD>(directoryBytes));
-    if (length == 0 || length >= directoryBytes) {
-        return false;
-    }
-    char* slash = strrchr(directory, '\\');
-    if (slash == nullptr) {
-        return false;
-    }
-    slash[1] = '\0';
-    return true;
+    return length != 0 && length < directoryBytes && CutToDirectory(directory);
+}
+
+bool ProgramDirectory(char* directory, size_t directoryBytes) {
+    DWORD length = GetModuleFileNameA(nullptr, directory, static_cast<DWORD>(directoryBytes));
+    return length != 0 && length < directoryBytes && CutToDirectory(directory);
+}
+
+bool FullPath(const char* path, char* full, size_t fullBytes) {
+    DWORD length = GetFullPathNameA(path, static_cast<DWORD>(fullBytes), full, nullptr);
+    return length != 0 && length < fullBytes;
 }
 
 bool IsFile(const char* path) {
@@ -115,24 +132,31 @@ CreateJavaVM12Function LoadVmLibrary(const char* path, NoteFunction note) {
 }
 
 // A key under HKLM\SOFTWARE where installers record Java homes or VM libraries: in
-// each version subkey, at subPath, the value named value.
+// each version subkey, below it at one of its layouts, a value that names the library
+// itself or the home.
 struct InstallKey {
     const char* key;
-    const char* subPath;  // below the version subkey; empty: the version subkey itself
-    const char* value;
-    bool namesLibrary;  // the value names jvm.dll itself, not a home
+    const char* layouts[kMaxLayouts];  // below the version subkey, in order; "": itself
+    const char* libraryValue;          // names jvm.dll itself; tried first; null: none
+    const char* homeValue;             // names the Java home; null: none
 };
 static const InstallKey kInstallKeys[] = {
-    {"SOFTWARE\\JavaSoft\\JDK", "", "JavaHome", false},  // 9 and later
-    {"SOFTWARE\\JavaSoft\\JRE", "", "JavaHome", false},
-    {"SOFTWARE\\JavaSoft\\Java Runtime Environment", "", "RuntimeLib", true},  // 8 and earlier
-    {"SOFTWARE\\JavaSoft\\Java Development Kit", "", "JavaHome", false},
-    {"SOFTWARE\\Eclipse Adoptium\\JDK", "\\hotspot\\MSI", "Path", false},
-    {"SOFTWARE\\Eclipse Adoptium\\JRE", "\\hotspot\\MSI", "Path", false},
-    {"SOFTWARE\\Azul Systems\\Zulu", "", "InstallationPath", false},
-    {"SOFTWARE\\Microsoft\\JDK", "\\hotspot\\MSI", "Path", false},
+    {"SOFTWARE\\JavaSoft\\JDK", {""}, nullptr, "JavaHome"},  // 9 and later
+    {"SOFTWARE\\JavaSoft\\JRE", {""}, nullptr, "JavaHome"},
+    // 8 and earlier; what other installers write there may carry JavaHome only.
+    {"SOFTWARE\\JavaSoft\\Java Runtime Environment", {""}, "RuntimeLib", "JavaHome"},
+    {"SOFTWARE\\JavaSoft\\Java Development Kit", {""}, nullptr, "JavaHome"},
+    {"SOFTWARE\\Eclipse Adoptium\\JDK", {"\\hotspot\\MSI"}, nullptr, "Path"},
+    {"SOFTWARE\\Eclipse Adoptium\\JRE", {"\\hotspot\\MSI"}, nullptr, "Path"},
+    // Adoptium's forerunner: HotSpot and OpenJ9 builds, its first releases without
+    // that level.
+    {"SOFTWARE\\AdoptOpenJDK\\JDK", {"\\hotspot\\MSI", "\\openj9\\MSI", "\\MSI"}, nullptr, "Path"},
+    {"SOFTWARE\\AdoptOpenJDK\\JRE", {"\\hotspot\\MSI", "\\openj9\\MSI", "\\MSI"}, nullptr, "Path"},
+    {"SOFTWARE\\Azul Systems\\Zulu", {""}, nullptr, "InstallationPath"},
+    {"SOFTWARE\\Microsoft\\JDK", {"\\hotspot\\MSI"}, nullptr, "Path"},
 };
 
+// A text value (REG_SZ or REG_EXPAND_SZ, not expanded) of key\subKey in view.
 static bool ReadText(HKEY key, const char* subKey, const char* name, REGSAM view, char* text,
                      DWORD textBytes) {
     HKEY opened = nullptr;
@@ -154,21 +178,25 @@ static bool ReadText(HKEY key, const char* subKey, const char* name, REGSAM view
 // The VM library that version subkey version of entry names, when accept takes one.
 static bool TryVersion(const InstallKey* entry, const char* version, REGSAM view,
                        AcceptFunction accept, char* library, size_t bytes) {
-    char subKey[kKeyNameBytes * 2];
-    snprintf(subKey, sizeof subKey, "%s\\%s%s", entry->key, version, entry->subPath);
-    char source[sizeof subKey + 8];
-    snprintf(source, sizeof source, "HKLM\\%s", subKey);
-    char value[kVmPathBytes];
-    if (!ReadText(HKEY_LOCAL_MACHINE, subKey, entry->value, view, value, sizeof value)) {
-        return false;
-    }
-    if (entry->namesLibrary) {
-        snprintf(library, bytes, "%s", value);
-        return IsFile(library) && accept(library, source);
-    }
-    for (int i = 0; HomeLibraryCandidate(value, i, library, bytes); ++i) {
-        if (IsFile(library)) {
-            return accept(library, source);  // a home holds libraries of one bitness
+    for (int i = 0; i < kMaxLayouts && entry->layouts[i] != nullptr; ++i) {
+        char subKey[kKeyNameBytes * 2];
+        snprintf(subKey, sizeof subKey, "%s\\%s%s", entry->key, version, entry->layouts[i]);
+        char source[sizeof subKey + 8];
+        snprintf(source, sizeof source, "HKLM\\%s", subKey);
+        char value[kVmPathBytes];
+        if (entry->libraryValue != nullptr &&
+            ReadText(HKEY_LOCAL_MACHINE, subKey, entry->libraryValue, view, value, sizeof value) &&
+            snprintf(library, bytes, "%s", value) < static_cast<int>(bytes) && IsFile(library)) {
+            return accept(library, source);  // the home holds the same library
+        }
+        if (entry->homeValue == nullptr ||
+            !ReadText(HKEY_LOCAL_MACHINE, subKey, entry->homeValue, view, value, sizeof value)) {
+            continue;
+        }
+        for (int c = 0; HomeLibraryCandidate(value, c, library, bytes); ++c) {
+            if (IsFile(library)) {
+                return accept(library, source);  // a home holds libraries of one bitness
+            }
         }
     }
     return false;
@@ -235,6 +263,71 @@ bool FindInstalledVm(char* libraryPath, size_t pathBytes, AcceptFunction accept,
         }
     }
     return false;
+}
+
+bool ReadRegistryVm(char* value, size_t valueBytes, NoteFunction note) {
+    HKEY key = nullptr;
+    // This program's view: a 32-bit one on 64-bit Windows reads WOW6432Node.
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    char raw[kVmPathBytes];
+    DWORD type = 0;
+    DWORD size = sizeof raw - 1;
+    LONG result =
+        RegQueryValueExA(key, kVmValue, nullptr, &type, reinterpret_cast<BYTE*>(raw), &size);
+    RegCloseKey(key);
+    if (result == ERROR_FILE_NOT_FOUND) {
+        return false;
+    }
+    char text[kNoteBytes];
+    if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        snprintf(text, sizeof text,
+                 "%s is not a text of up to %u bytes (type %lu, error %ld): not used\n",
+                 kRegistryVmName, static_cast<unsigned>(sizeof raw - 1),
+                 static_cast<unsigned long>(type), static_cast<long>(result));
+        note(text);
+        return false;
+    }
+    raw[size] = '\0';
+    if (type == REG_SZ) {
+        snprintf(value, valueBytes, "%s", raw);
+        return value[0] != '\0';
+    }
+    DWORD needed = ExpandEnvironmentStringsA(raw, value, static_cast<DWORD>(valueBytes));
+    if (needed == 0 || needed > valueBytes) {
+        snprintf(text, sizeof text, "%s, %s, expands to more than %u bytes: not used\n",
+                 kRegistryVmName, raw, static_cast<unsigned>(valueBytes - 1));
+        note(text);
+        return false;
+    }
+    return value[0] != '\0';
+}
+
+bool Utf8ToAnsi(char* text, size_t* length, size_t capacity) {
+    UINT codePage = GetACP();
+    size_t i = 0;
+    while (i < *length && static_cast<unsigned char>(text[i]) < 0x80) {
+        ++i;
+    }
+    if (i == *length || codePage == CP_UTF8 || capacity == 0) {
+        return true;  // ASCII reads the same in every ANSI code page
+    }
+    static wchar_t wide[kSettingsTextBytes];  // the worker thread's only: too large for its stack
+    int wideLength =
+        MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(*length), wide, kSettingsTextBytes);
+    BOOL lost = FALSE;  // a character the code page lacks, or a byte that was not UTF-8
+    int ansiLength =
+        wideLength == 0 ? 0
+                        : WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide, wideLength,
+                                              text, static_cast<int>(capacity - 1), nullptr, &lost);
+    if (ansiLength == 0 || lost) {
+        return false;
+    }
+    *length = static_cast<size_t>(ansiLength);
+    text[*length] = '\0';
+    return true;
 }
 
 unsigned ProcessMachine() {

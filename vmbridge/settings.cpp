@@ -108,9 +108,22 @@ static bool ApplyLine(const char* line, size_t length, BridgeSettings* settings,
     return false;
 }
 
+SettingsEncoding SettingsTextEncoding(const char* text, size_t length) {
+    if (length >= kUtf8MarkBytes && memcmp(text, kUtf8Mark, kUtf8MarkBytes) == 0) {
+        return kSettingsUtf8Marked;
+    }
+    if (length >= 2 && (memcmp(text, "\xFF\xFE", 2) == 0 || memcmp(text, "\xFE\xFF", 2) == 0)) {
+        return kSettingsUtf16;
+    }
+    return kSettingsPlain;
+}
+
 int ParseSettings(const char* text, size_t length, BridgeSettings* settings, NoteFunction note) {
     int noted = 0;
     size_t start = 0;
+    if (SettingsTextEncoding(text, length) == kSettingsUtf8Marked) {
+        start = kUtf8MarkBytes;
+    }
     while (start < length) {
         const char* end = static_cast<const char*>(memchr(text + start, '\n', length - start));
         size_t lineLength =

@@ -27,7 +27,18 @@ typedef void (*NoteFunction)(const char* text);
 // The defaults: search for a VM, -Xrs, System.err routed, System.out not.
 void DefaultSettings(BridgeSettings* settings);
 
-// Applies the lines of text (length bytes, need not be terminated). Blank lines and
-// lines starting with '#' or ';' are skipped; unknown keys, values that do not fit and
-// lines without '=' are noted and skipped. Returns the number of lines noted.
+// How a settings text is encoded, told by its byte-order mark: UTF-8 with a mark (as
+// Notepad's "UTF-8 with BOM" saves it), UTF-16 in either byte order (PowerShell 5's
+// ">", Notepad's "Unicode"), or plain: the ANSI code page, or UTF-8 without a mark.
+enum SettingsEncoding { kSettingsPlain, kSettingsUtf8Marked, kSettingsUtf16 };
+SettingsEncoding SettingsTextEncoding(const char* text, size_t length);
+
+// The UTF-8 byte-order mark; SettingsTextEncoding has found it at the start.
+static const char kUtf8Mark[] = "\xEF\xBB\xBF";
+enum { kUtf8MarkBytes = sizeof kUtf8Mark - 1 };
+
+// Applies the lines of text (length bytes, need not be terminated), 8-bit text: a UTF-8
+// mark at its start is passed over; UTF-16 is for the caller to refuse. Blank lines and lines
+// starting with '#' or ';' are skipped; unknown keys, values that do not fit and lines
+// without '=' are noted and skipped. Returns the number of lines noted.
 int ParseSettings(const char* text, size_t length, BridgeSettings* settings, NoteFunction note);

@@ -1,7 +1,7 @@
 // The cross-built bridge under Wine, with a stand-in jvm.dll that records what it
-// receives: where the bridge looks for a VM (settings file, JAVA_HOME, the registry
-// keys of Java installers; a VM of the other bitness), the runtime directory made to
-// serve the VM's libraries,
+// receives: where the bridge looks for a VM (settings file in its encodings, the
+// registry value, JAVA_HOME, the registry keys of Java installers; relative places; a
+// VM of the other bitness), the runtime directory made to serve the VM's libraries,
 // the options, and the routing of the Java streams; then the real program with the
 // bridge as its VM library, installed as a service, from start to stop, and ended by
 // the VM's exit and abort hooks.
@@ -34,8 +34,10 @@ const char kOwnMachine[] = "32-bit x86";
 const char kOtherMachine[] = "64-bit x64";
 #endif
 // The installers' keys under HKLM\SOFTWARE that the tests write and remove.
-const char* const kInstallerKeys[] = {"JavaSoft", "Eclipse Adoptium", "Azul Systems",
-                                      "Microsoft\\JDK"};
+const char* const kInstallerKeys[] = {"JavaSoft", "Eclipse Adoptium", "AdoptOpenJDK",
+                                      "Azul Systems", "Microsoft\\JDK"};
+// The program's own key; the tests write and remove its value "vm" only.
+const char kProgramKey[] = "SOFTWARE\\Quenlor\\Tessaly";
 
 std::string BridgePath() {
     return BuildDirectory() + "\\..\\vmbridge\\javai.dll";
@@ -83,12 +85,16 @@ std::string MakeBridgeInstallation(const std::string& settings, const std::strin
     return dir;
 }
 
-ChildRun Probe(const std::string& installation, std::vector<std::string> environment = {}) {
+// The probe host run on installation's bridge: by default the build's probe in the
+// installation's directory; program and directory choose another copy and place.
+ChildRun Probe(const std::string& installation, std::vector<std::string> environment = {},
+               const std::string& program = BuildDirectory() + "\\vmbridge_probe.exe",
+               const std::string& directory = "") {
     environment.push_back("JAVA_HOME");  // removed unless the test sets it after
     std::vector<std::string> ordered(environment.rbegin(), environment.rend());
-    std::string command =
-        "\"" + BuildDirectory() + "\\vmbridge_probe.exe\" \"" + installation + "\\bin\\javai.dll\"";
-    return RunChild(command, installation, ordered, kProbeTimeoutMilliseconds);
+    std::string command = "\"" + program + "\" \"" + installation + "\\bin\\javai.dll\"";
+    return RunChild(command, directory.empty() ? installation : directory, ordered,
+                    kProbeTimeoutMilliseconds);
 }
 
 std::string Record(const std::string& home, const std::string& place) {
@@ -109,7 +115,27 @@ void SetText(REGSAM view, const std::string& key, const char* name, const std::s
     RegCloseKey(opened);
 }
 
+// The program's value "vm", in the view of this test's (and the bridge's) bitness.
+void SetVmValue(DWORD type, const std::string& data) {
+    HKEY opened = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProgramKey, 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &opened, nullptr));
+    RegSetValueExA(opened, "vm", 0, type, reinterpret_cast<const BYTE*>(data.c_str()),
+                   static_cast<DWORD>(data.size() + 1));
+    RegCloseKey(opened);
+}
+
+void DeleteVmValue() {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProgramKey, 0, KEY_ALL_ACCESS, &opened) ==
+        ERROR_SUCCESS) {
+        RegDeleteValueA(opened, "vm");
+        RegCloseKey(opened);
+    }
+}
+
 void RemoveInstallerKeys() {
+    DeleteVmValue();
     for (REGSAM view : {REGSAM(0), kOtherView}) {
         HKEY software = nullptr;
         if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS | view, &software) !=
@@ -259,9 +285,15 @@ TEST_F(Bridge, VendorKeysServeWithoutTheJavaSoftKeys) {
         std::string key;
         const char* value;
     };
-    const Vendor vendors[] = {{"Eclipse Adoptium\\JDK\\21.0.2.13\\hotspot\\MSI", "Path"},
-                              {"Azul Systems\\Zulu\\zulu-17", "InstallationPath"},
-                              {"Microsoft\\JDK\\17.0.9.8\\hotspot\\MSI", "Path"}};
+    const Vendor vendors[] = {
+        {"Eclipse Adoptium\\JDK\\21.0.2.13\\hotspot\\MSI", "Path"},
+        {"Azul Systems\\Zulu\\zulu-17", "InstallationPath"},
+        {"Microsoft\\JDK\\17.0.9.8\\hotspot\\MSI", "Path"},
+        {"AdoptOpenJDK\\JDK\\11.0.10.9\\hotspot\\MSI", "Path"},
+        {"AdoptOpenJDK\\JRE\\16.0.1.9\\openj9\\MSI", "Path"},
+        {"AdoptOpenJDK\\JDK\\8.0.192.12\\MSI", "Path"},            // its first releases
+        {"JavaSoft\\Java Runtime Environment\\14.0", "JavaHome"},  // no RuntimeLib
+    };
     for (const Vendor& vendor : vendors) {
         RemoveInstallerKeys();
         std::string dir = MakeBridgeInstallation("");
@@ -335,6 +367,96 @@ TEST_F(Bridge, AVmOfTheOtherBitnessIsSkippedOrRefusedWithItsReason) {
         EXPECT_FALSE(Has(run.output, "could not load")) << run.output;
         EXPECT_TRUE(Has(run.output, named ? "result -1" : "result 0")) << run.output;
         EXPECT_EQ(!named, FileExists(good + "\\bin\\server\\jvm.rec"));
+    }
+}
+
+// text in UTF-16 with its byte-order mark, little- or big-endian.
+std::string Utf16(const std::string& text, bool bigEndian) {
+    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char c : text) {
+        out += bigEndian ? std::string(1, '\0') + c : std::string(1, c) + '\0';
+    }
+    return out;
+}
+
+// A file marked UTF-8 is read from its first line, in the ANSI code page; one in UTF-16
+// is named and not read, and the search goes on to JAVA_HOME.
+TEST_F(Bridge, SettingsAreReadAsNotepadAndPowerShellSaveThem) {
+    char ansi[16];  // "jdk-été" in the ANSI code page
+    BOOL lost = FALSE;
+    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, L"jdk-\u00e9t\u00e9", -1, ansi,
+                            sizeof ansi, nullptr, &lost) == 0 ||
+        lost) {
+        GTEST_SKIP() << "the ANSI code page " << GetACP() << " has no e with acute accent";
+    }
+    const char* const kEncodings[] = {"UTF-8", "UTF-16LE", "UTF-16BE"};
+    for (const std::string encoding : kEncodings) {
+        std::string dir = MakeBridgeInstallation("", "-" + encoding);
+        std::string named = MakeHome(dir, ansi, {"bin\\server"});
+        std::string javaHome = MakeHome(dir, "jdk", {"bin\\server"});
+        std::string lines = "vm=" + dir + "\\jdk-\xC3\xA9t\xC3\xA9\r\nroute_out=yes\r\n";
+        WriteWholeFile(dir + "\\bin\\vmbridge.cfg", encoding == "UTF-8"
+                                                        ? "\xEF\xBB\xBF" + lines
+                                                        : Utf16(lines, encoding == "UTF-16BE"));
+        ChildRun run = Probe(dir, {"JAVA_HOME=" + javaHome});
+        bool utf8 = encoding == "UTF-8";
+        EXPECT_EQ(!utf8, Has(run.output, "Java VM bridge: " + dir +
+                                             "\\bin\\vmbridge.cfg is UTF-16 text: not read, the "
+                                             "defaults hold (save it as ANSI or UTF-8)\r\n"))
+            << run.output;
+        EXPECT_FALSE(Has(run.output, "skipped: ")) << run.output;  // no line noted
+        EXPECT_TRUE(Has(run.output, "result 0")) << run.output;
+        EXPECT_EQ(utf8, Has(Record(named, "bin\\server"), "out=1 err=1")) << encoding;
+        EXPECT_EQ(!utf8, Has(Record(javaHome, "bin\\server"), "out=0 err=1")) << encoding;
+    }
+}
+
+// Where each case's VM is named: the settings file, the registry value (HOMES standing
+// for the installation's homes) and JAVA_HOME. The probe is copied into the
+// installation, its program directory, and runs in another, so that no place is taken
+// against the current directory.
+TEST_F(Bridge, RelativePlacesAreMadeAbsoluteAndTheRegistryValueComesBeforeJavaHome) {
+    struct Case {
+        const char* setting;
+        DWORD type;  // of the value; 0: none
+        const char* value;
+        const char* javaHome;
+        const char* served;  // the home below the installation that serves
+    };
+    const Case cases[] = {
+        {"vm=jdk", 0, "", "", "bin\\jdk"},  // against the settings' directory
+        {"vm=..\\homes\\.\\jdk", 0, "", "", "homes\\jdk"},
+        {"", 0, "", "homes\\jdk", "homes\\jdk"},  // against the program's directory
+        {"", REG_SZ, "HOMES\\value", "homes\\jdk", "homes\\value"},
+        {"", REG_EXPAND_SZ, "%TESSALY_TEST_HOMES%\\value", "homes\\jdk", "homes\\value"},
+        {"vm=..\\homes\\jdk", REG_SZ, "HOMES\\value", "", "homes\\jdk"},
+    };
+    for (const Case& c : cases) {
+        DeleteVmValue();
+        std::string dir = MakeBridgeInstallation(std::string(c.setting) + "\n", c.served);
+        for (const char* directory : {"\\homes", "\\elsewhere", "\\elsewhere\\deeper"}) {
+            CreateDirectoryA((dir + directory).c_str(), nullptr);
+        }
+        for (const char* home : {"bin\\jdk", "homes\\jdk", "homes\\value"}) {
+            MakeHome(dir, home, {"bin\\server"});
+        }
+        std::string value = c.value;
+        if (value.compare(0, 5, "HOMES") == 0) {
+            value = dir + "\\homes" + value.substr(5);
+        }
+        if (c.type != 0) {
+            SetVmValue(c.type, value);
+        }
+        CopyFileA((BuildDirectory() + "\\vmbridge_probe.exe").c_str(),
+                  (dir + "\\probe.exe").c_str(), FALSE);
+        ChildRun run = Probe(
+            dir, {std::string("JAVA_HOME=") + c.javaHome, "TESSALY_TEST_HOMES=" + dir + "\\homes"},
+            dir + "\\probe.exe", dir + "\\elsewhere\\deeper");
+        EXPECT_TRUE(Has(run.output, "Java VM bridge: starting the Java VM in " + dir + "\\" +
+                                        c.served + "\\bin\\server\\jvm.dll\r\n"))
+            << c.setting << c.value << c.javaHome << "\n"
+            << run.output;
+        EXPECT_TRUE(Has(run.output, "result 0")) << run.output;
     }
 }
 

@@ -1,6 +1,6 @@
 // libFuzzer target: a settings file, then a 1.1 record whose class path, properties
 // and sizes come from the same input, through the translation; the whole input as the
-// head of a library whose PE header is read.
+// head of a library whose PE header is read, and the setting vm as a relative path.
 #include <stdint.h>
 #include <string.h>
 
@@ -28,6 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     BridgeSettings settings;
     DefaultSettings(&settings);
+    SettingsTextEncoding(text, half);
     ParseSettings(text, half, &settings, NoNote);
 
     // The second half: four sizes, then NUL-separated class path and properties.
@@ -67,6 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     HomeLibraryCandidate(settings.vm, 0, path, sizeof path);
     RuntimeDirectory(settings.vm, path, sizeof path);
     HomeOfJavaProgram(settings.vm, path, sizeof path);
+    ResolvePath(parts[0].c_str(), settings.vm, path, sizeof path);
     CompareVersions(settings.vm, parts[0].c_str());
     return 0;
 }

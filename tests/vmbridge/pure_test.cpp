@@ -1,6 +1,6 @@
-// The bridge's pure parts: its settings, the translation of the 1.1 record, the places
-// and versions of VM libraries and the processor a library's PE header names. Built
-// natively under the sanitizers.
+// The bridge's pure parts: its settings and their encodings, the translation of the 1.1
+// record, the places and versions of VM libraries, relative paths and the processor a
+// library's PE header names. Built natively under the sanitizers.
 #include <stdint.h>
 #include <string.h>
 
@@ -341,6 +341,62 @@ TEST(Locate, TheHomeOfAJavaProgram) {
     EXPECT_FALSE(HomeOfJavaProgram("/usr/bin/javac", home, sizeof home));
     EXPECT_FALSE(HomeOfJavaProgram("/opt/java", home, sizeof home));
     EXPECT_FALSE(HomeOfJavaProgram("/bin/java", home, sizeof home));
+}
+
+TEST(SettingsEncoding, TheByteOrderMarkTellsTheEncoding) {
+    struct Case {
+        std::string text;
+        SettingsEncoding encoding;
+    };
+    const Case cases[] = {
+        {"vm=C:\\jdk\n", kSettingsPlain},
+        {"\xEF\xBB\xBFvm=C:\\jdk\n", kSettingsUtf8Marked},
+        {"\xEF\xBB\xBF", kSettingsUtf8Marked},
+        {"\xEF\xBB", kSettingsPlain},  // a cut mark is no mark
+        {std::string("\xFF\xFEv\0m\0", 6), kSettingsUtf16},
+        {std::string("\xFE\xFF\0v\0m", 6), kSettingsUtf16},
+        {"\xFF", kSettingsPlain},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.encoding, SettingsTextEncoding(c.text.data(), c.text.size()))
+            << testing::PrintToString(c.text);
+    }
+}
+
+TEST(SettingsEncoding, AUtf8MarkLeavesTheFirstLineItsKey) {
+    BridgeSettings settings;
+    DefaultSettings(&settings);
+    const char text[] = "\xEF\xBB\xBFvm=C:\\Java\\jdk-21\r\nroute_out=yes\r\n";
+    EXPECT_EQ(0, ParseSettings(text, strlen(text), &settings, KeepNote));
+    EXPECT_STREQ("C:\\Java\\jdk-21", settings.vm);
+    EXPECT_TRUE(settings.routeOut);
+}
+
+TEST(Locate, RelativePathsAreTakenAgainstTheDirectory) {
+    struct Case {
+        const char* directory;
+        const char* path;
+        const char* resolved;
+    };
+    const Case cases[] = {
+        {"C:\\Quenlor\\bin\\", "jdk", "C:\\Quenlor\\bin\\jdk"},
+        {"C:\\Quenlor\\bin\\", "..\\jdk", "C:\\Quenlor\\bin\\..\\jdk"},
+        {"/opt/tessaly", "jdk/lib", "/opt/tessaly/jdk/lib"},  // the separator put between
+        {"C:\\Quenlor\\bin\\", "D:\\jdk", "D:\\jdk"},
+        {"C:\\Quenlor\\bin\\", "d:jdk", "d:jdk"},  // against that drive's own directory
+        {"C:\\Quenlor\\bin\\", "\\\\server\\share\\jdk", "\\\\server\\share\\jdk"},
+        {"C:\\Quenlor\\bin\\", "\\jdk", "\\jdk"},
+        {"/opt/tessaly/", "/usr/lib/jvm/jdk", "/usr/lib/jvm/jdk"},
+        {"", "jdk", "jdk"},  // no directory known: the current one serves
+    };
+    for (const Case& c : cases) {
+        char resolved[kVmPathBytes];
+        ASSERT_TRUE(ResolvePath(c.directory, c.path, resolved, sizeof resolved)) << c.path;
+        EXPECT_STREQ(c.resolved, resolved) << c.directory << " + " << c.path;
+    }
+    char small[8];
+    EXPECT_FALSE(ResolvePath("/opt/", "jdk", small, 8));  // "/opt/jdk" and its terminator
+    EXPECT_TRUE(ResolvePath("/opt/", "jd", small, 8));
 }
 
 // The first bytes of a PE image: "MZ", the signature at signatureAt, then machine.
