@@ -193,9 +193,7 @@ PROCESS_INFORMATION StartChild(const std::string& commandLine, const std::string
     return process;
 }
 
-// Waits for the child to end, or kills it after the wait; takes its exit code as a
-// signed 32-bit number and closes its handles. True when it ended by itself.
-static bool EndChild(PROCESS_INFORMATION& process, DWORD waitMilliseconds, long* exitCode) {
+bool EndChild(PROCESS_INFORMATION& process, DWORD waitMilliseconds, long* exitCode) {
     bool ended = WaitForSingleObject(process.hProcess, waitMilliseconds) == WAIT_OBJECT_0;
     if (!ended) {
         TerminateProcess(process.hProcess, 1);

@@ -44,6 +44,9 @@ ChildRun RunChild(const std::string& commandLine, const std::string& directory,
 PROCESS_INFORMATION StartChild(const std::string& commandLine, const std::string& directory,
                                const std::vector<std::string>& environment,
                                const std::string& application = "");
+// Waits for the child to end, or kills it after the wait; takes its exit code as a
+// signed 32-bit number and closes its handles. True when it ended by itself.
+bool EndChild(PROCESS_INFORMATION& process, DWORD waitMilliseconds, long* exitCode);
 
 // A standalone run of the real program: started, left running until its log holds
 // waitFor, then closed through its hidden window.

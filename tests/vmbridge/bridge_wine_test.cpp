@@ -485,7 +485,7 @@ bool ShowsWindow(DWORD processId) {
 TEST_F(Bridge, TheVmsExitAndAbortEndTheProcessAtOnceWithoutAWindow) {
     struct Case {
         const char* mode;  // of the stand-in VM
-        DWORD exitCode;
+        long exitCode;
         const char* trace;
     };
     const Case cases[] = {
@@ -502,20 +502,13 @@ TEST_F(Bridge, TheVmsExitAndAbortEndTheProcessAtOnceWithoutAWindow) {
         ASSERT_NE(nullptr, process.hProcess);
         EXPECT_TRUE(WaitForFileText(log, c.trace, kStartMilliseconds)) << ReadWholeFile(log);
         DWORD start = GetTickCount();
-        bool ended = false;
         bool shown = false;
-        while (!ended && GetTickCount() - start < kPromptEndMilliseconds) {
+        while (WaitForSingleObject(process.hProcess, 20) != WAIT_OBJECT_0 &&
+               GetTickCount() - start < kPromptEndMilliseconds) {
             shown = shown || ShowsWindow(process.dwProcessId);
-            ended = WaitForSingleObject(process.hProcess, 20) == WAIT_OBJECT_0;
         }
-        if (!ended) {
-            TerminateProcess(process.hProcess, 1);
-            WaitForSingleObject(process.hProcess, 5000);
-        }
-        DWORD exitCode = 0;
-        GetExitCodeProcess(process.hProcess, &exitCode);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+        long exitCode = 0;
+        bool ended = EndChild(process, 0, &exitCode);
         EXPECT_TRUE(ended) << c.mode << ": still running " << kPromptEndMilliseconds
                            << " ms after the trace line";
         EXPECT_EQ(c.exitCode, exitCode) << c.mode;
