@@ -4,7 +4,7 @@
 
 # A release may carry another version than the project's; empty means the project's.
 set(TESSALY_VERSION "" CACHE STRING "Version x.y.z of this build (empty: the project's)")
-if(TESSALY_VERSION STREQUAL "")
+if("${TESSALY_VERSION}" STREQUAL "")
     set(TESSALY_BUILD_VERSION ${PROJECT_VERSION})
 else()
     set(TESSALY_BUILD_VERSION ${TESSALY_VERSION})
@@ -61,11 +61,11 @@ endif()
 # symbols to binaries still tell versions apart. Outside a checkout and without a
 # SOURCE_DATE_EPOCH the stamp is left out (zero).
 if(DEFINED ENV{SOURCE_DATE_EPOCH} AND NOT "$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
-    set(TESSALY_EPOCH $ENV{SOURCE_DATE_EPOCH})
+    set(TESSALY_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
 else()
-    set(TESSALY_EPOCH ${TESSALY_COMMIT_TIME})
+    set(TESSALY_EPOCH "${TESSALY_COMMIT_TIME}")
 endif()
-if(NOT TESSALY_EPOCH STREQUAL "" AND NOT TESSALY_EPOCH MATCHES "^[0-9]+$")
+if(NOT "${TESSALY_EPOCH}" STREQUAL "" AND NOT "${TESSALY_EPOCH}" MATCHES "^[0-9]+$")
     message(FATAL_ERROR "SOURCE_DATE_EPOCH '${TESSALY_EPOCH}' is not a number of seconds")
 endif()
 
@@ -94,7 +94,7 @@ message(STATUS "tessaly ${TESSALY_PRODUCT_VERSION_TEXT}, link time stamp ${TESSA
 if(WIN32)
     enable_language(RC)
     # ld takes the PE time stamp from SOURCE_DATE_EPOCH in its environment.
-    if(TESSALY_EPOCH STREQUAL "")
+    if("${TESSALY_EPOCH}" STREQUAL "")
         add_link_options(-Wl,--no-insert-timestamp)
     else()
         foreach(lang C CXX)
