@@ -8,6 +8,7 @@
 set -u
 here="$(cd "$(dirname "$0")" && pwd)"
 . "$here/../../packaging/release-steps.sh"
+. "$here/throwaway_certs.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 passed=0
@@ -22,26 +23,10 @@ check() {  # check NAME EXPECTED ACTUAL
 }
 quiet() { "$@" >"$work/last.log" 2>&1; }
 
-# An authority (self-signed, nobody's) and a code-signing certificate that it issued.
-make_authority() {  # NAME
-    quiet openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=$1" \
-        -keyout "$work/$1.key" -out "$work/$1.pem" \
-        -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign
-}
-make_authority "Throwaway Test Authority" && make_authority "Another Test Authority" &&
-    quiet openssl req -newkey rsa:2048 -nodes -subj "/CN=Throwaway Tessaly Signer" \
-        -keyout "$work/signer.key" -out "$work/signer.csr" &&
-    printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' \
-        >"$work/signer.ext" &&
-    quiet openssl x509 -req -in "$work/signer.csr" -days 1 -CAcreateserial \
-        -CA "$work/Throwaway Test Authority.pem" -CAkey "$work/Throwaway Test Authority.key" \
-        -extfile "$work/signer.ext" -out "$work/signer.pem" &&
-    echo "secret of the test" >"$work/password" &&
-    quiet openssl pkcs12 -export -in "$work/signer.pem" -inkey "$work/signer.key" \
-        -passout "file:$work/password" -out "$work/signer.p12" ||
-    { cat "$work/last.log"; echo "FAILED: making the throwaway certificates"; exit 1; }
-authority="$work/Throwaway Test Authority.pem"
-other="$work/Another Test Authority.pem"
+make_throwaway_certs "$work" ||
+    { cat "$work/openssl.log"; echo "FAILED: making the throwaway certificates"; exit 1; }
+authority="$work/authority.pem"
+other="$work/other.pem"
 
 verify() {  # FILE [CAFILE]: the exit code of osslsigncode verify
     local args=(verify -in "$1")
