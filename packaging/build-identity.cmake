@@ -24,16 +24,16 @@ if(GIT_FOUND)
     execute_process(COMMAND ${GIT_EXECUTABLE} rev-parse --verify HEAD
                     WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
                     OUTPUT_VARIABLE commit OUTPUT_STRIP_TRAILING_WHITESPACE
-                    RESULT_VARIABLE not_a_checkout ERROR_QUIET)
+                    RESULT_VARIABLE head_result ERROR_QUIET)
     # Only the project's own checkout: a tree unpacked inside another repository is not.
     execute_process(COMMAND ${GIT_EXECUTABLE} rev-parse --show-toplevel
                     WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
                     OUTPUT_VARIABLE toplevel OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-    if(not_a_checkout EQUAL 0 AND toplevel)
+    if(head_result EQUAL 0 AND toplevel)
         file(REAL_PATH "${toplevel}" toplevel)
         file(REAL_PATH "${CMAKE_SOURCE_DIR}" source)
     endif()
-    if(not_a_checkout EQUAL 0 AND toplevel STREQUAL source)
+    if(head_result EQUAL 0 AND toplevel STREQUAL source)
         set(TESSALY_COMMIT ${commit})
         execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct HEAD
                         WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
