@@ -4,25 +4,16 @@
 # zip with its target's binaries and the texts, and the word that nothing was signed;
 # then signed with a throwaway certificate: the zips' binaries verify, checksums still do.
 #   tests/packaging/dist_test.sh BUILD_ROOT
+# Not part of make test, which builds the x86_64 Release only: run it before a release.
 set -u
 here="$(cd "$(dirname "$0")" && pwd)"
+. "$here/../support/shell_checks.sh"
 . "$here/throwaway_certs.sh"
 mkdir -p "$1"
 root="$(cd "$1" && pwd)"
 out="$root/dist-check"
-passed=0
-failed=0
-check() {  # check NAME EXPECTED ACTUAL
-    if [ "$2" = "$3" ]; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $1: expected [$2], got [$3]"
-    fi
-}
-word_at() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
 # The machine a PE file is built for: 332 (i386) or 34404 (x86-64).
-pe_machine() { od -An -tu2 -j $(($(word_at "$1" 60) + 4)) -N2 "$1" | tr -d ' '; }
+pe_machine() { od -An -tu2 -j $(($(le32_at "$1" 60) + 4)) -N2 "$1" | tr -d ' '; }
 
 # A stale file of an earlier run must not survive into the checksums.
 mkdir -p "$out"
@@ -82,5 +73,4 @@ for name in x86 x64; do
     done
 done
 rm -rf "$root"/dist-check-x86 "$root"/dist-check-x64 "$certs"
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary

@@ -7,23 +7,12 @@
 # Leaves the laid-out files of the first tree in BUILD_ROOT/dist-ARCH/package.
 set -u
 here="$(cd "$(dirname "$0")" && pwd)"
+. "$here/../support/shell_checks.sh"
 . "$here/../../packaging/release-steps.sh"
 mkdir -p "$1"
 root="$(cd "$1" && pwd)"
 arch="$2"
 export VERSION="${3:-}"
-passed=0
-failed=0
-check() {  # check NAME EXPECTED ACTUAL
-    if [ "$2" = "$3" ]; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $1: expected [$2], got [$3]"
-    fi
-}
-# A little-endian 32-bit word of FILE at byte OFFSET.
-word_at() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
 
 first="$root/dist-$arch"
 # Another path, of another length, so that an embedded path would show as a difference.
@@ -49,24 +38,20 @@ for file in package/tessaly.exe package/bridge/javai.dll release.zip; do
     sha256sum "$a" "$b"
     check "$file identical in both trees" identical "$(cmp "$a" "$b" >&2 && echo identical)"
     [ "$file" = release.zip ] && continue
-    pe=$(word_at "$a" 60)
-    check "$file: PE time stamp is the build's time" "$expected_stamp" "$(word_at "$a" $((pe + 8)))"
-    check "$file: no symbol table" "0 0" "$(word_at "$a" $((pe + 12))) $(word_at "$a" $((pe + 16)))"
+    pe=$(le32_at "$a" 60)
+    check "$file: PE time stamp is the build's time" "$expected_stamp" "$(le32_at "$a" $((pe + 8)))"
+    check "$file: no symbol table" "0 0" "$(le32_at "$a" $((pe + 12))) $(le32_at "$a" $((pe + 16)))"
     for path in "$root" "$(cd "$here/../.." && pwd)"; do
         check "$file: holds no path $path" 0 "$(grep -c -a -F "$path" "$a")"
     done
 done
 echo "PE time stamp: $expected_stamp ($(date -u -d "@$expected_stamp"))"
 
-# What the zip holds, and when its entries say they were made (zip rounds up to even
-# seconds).
-check "zip entries" "README.md bridge/javai.dll bridge/vmbridge.cfg.example tessaly.exe what-goes-where.txt" \
-    "$(unzip -Z1 "$first/release.zip" | tr '\n' ' ' | sed 's/ $//')"
+# When the zip's entries say they were made (zip rounds up to even seconds).
 zip_epoch=$epoch
 [ "${zip_epoch:-0}" -ge "$release_dos_epoch" ] || zip_epoch=$release_dos_epoch
 check "zip entries dated at the build's time" \
     "$(TZ=UTC date -d "@$(((zip_epoch + 1) / 2 * 2))" +%Y%m%d.%H%M%S)" \
     "$(TZ=UTC zipinfo -T -l "$first/release.zip" tessaly.exe | awk '{print $8}')"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary

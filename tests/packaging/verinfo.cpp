@@ -11,10 +11,10 @@
 
 #include <vector>
 
+// The strings the tests look at.
 static const char* const kStringNames[] = {"CompanyName",    "FileDescription",  "FileVersion",
                                            "InternalName",   "OriginalFilename", "ProductName",
-                                           "ProductVersion", "Commit",           "PrivateBuild",
-                                           "LegalCopyright", "Comments",         "SpecialBuild"};
+                                           "ProductVersion", "Commit",           "PrivateBuild"};
 
 static void PrintVersion(const char* key, DWORD high, DWORD low) {
     printf("%s=%u.%u.%u.%u\n", key, static_cast<unsigned>(HIWORD(high)),

@@ -6,18 +6,9 @@
 # Exits 77 (skipped) where this machine cannot run ARCH's programs.
 set -u
 here="$(cd "$(dirname "$0")" && pwd)"
+. "$here/../support/shell_checks.sh"
 arch="$1" verinfo="$2" version="$3"
 shift 3
-passed=0
-failed=0
-check() {  # check NAME EXPECTED ACTUAL
-    if [ "$2" = "$3" ]; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $1: expected [$2], got [$3]"
-    fi
-}
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
 commit=$(git -C "$here/../.." rev-parse --verify HEAD 2>/dev/null)
@@ -67,5 +58,4 @@ TABLE
         check "$name: no flags" 0x00000000 "$(field file_flags)"
     fi
 done
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
+checks_summary
