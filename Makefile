@@ -7,8 +7,8 @@
 #            target that runs here.
 # make dist: Release builds of both targets, one zip per target and SHA256SUMS in dist/
 #            (README, "Building a release"). VERSION=x.y.z overrides the project's
-#            version; SIGN_CERT=... SIGN_KEY=... [SIGN_PASS_FILE=...]
-#            [SIGN_TIMESTAMP_URL=...] sign the binaries.
+#            version; SIGN_CERT=... SIGN_KEY=... [SIGN_TIMESTAMP_URL=...] sign the
+#            binaries.
 BUILD := build
 DIST := dist
 JOBS := 2
@@ -51,8 +51,7 @@ clean:
 
 dist: deps
 	VERSION='$(VERSION)' JOBS='$(JOBS)' SIGN_CERT='$(SIGN_CERT)' SIGN_KEY='$(SIGN_KEY)' \
-		SIGN_PASS_FILE='$(SIGN_PASS_FILE)' SIGN_TIMESTAMP_URL='$(SIGN_TIMESTAMP_URL)' \
-		bash packaging/dist.sh $(BUILD) $(DIST)
+		SIGN_TIMESTAMP_URL='$(SIGN_TIMESTAMP_URL)' bash packaging/dist.sh $(BUILD) $(DIST)
 
 # make bench: the host measured beside its floors under Wine; the table goes to
 # $(BUILD)/bench.md.

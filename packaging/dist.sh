@@ -4,9 +4,8 @@
 # certificate is given, one zip per target in DIST_DIR (made anew), SHA256SUMS last.
 #   packaging/dist.sh BUILD_ROOT DIST_DIR
 # Environment: VERSION (x.y.z; empty for the project's), SIGN_CERT with SIGN_KEY (PEM or
-# DER), or SIGN_CERT alone as a .p12/.pfx; SIGN_PASS_FILE (the key's password),
-# SIGN_TIMESTAMP_URL (an RFC 3161 time-stamp server); SOURCE_DATE_EPOCH (default: the
-# commit's time).
+# DER), SIGN_TIMESTAMP_URL (an RFC 3161 time-stamp server), SOURCE_DATE_EPOCH (default:
+# the commit's time).
 set -eu
 . "$(dirname "$0")/release-steps.sh"
 mkdir -p "${1:-build}"

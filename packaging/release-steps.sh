@@ -3,7 +3,7 @@
 # binaries, pack a reproducible zip, write the checksums. Source it; it runs nothing.
 #   . packaging/release-steps.sh
 # Settings from the environment: VERSION (x.y.z, empty for the project's), JOBS, and for
-# signing SIGN_CERT, SIGN_KEY, SIGN_PASS_FILE, SIGN_TIMESTAMP_URL.
+# signing SIGN_CERT, SIGN_KEY, SIGN_TIMESTAMP_URL.
 
 release_source="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 release_dos_epoch=315532800  # 1980-01-01 00:00:00 UTC, the earliest time a zip entry holds
@@ -48,29 +48,22 @@ release_stage() {  # ARCH TREE STAGE
         -e 's/$/\r/' "$release_source/packaging/what-goes-where.txt" >"$stage/what-goes-where.txt"
 }
 
-# Are signing settings given, and complete? 0: sign, 1: none given, 2: incomplete.
+# Are signing settings given, and complete? 0: sign, 1: none given, 2: only one of two.
 release_signing_wanted() {
     if [ -z "${SIGN_CERT:-}" ] && [ -z "${SIGN_KEY:-}" ]; then
         return 1
+    elif [ -z "${SIGN_CERT:-}" ] || [ -z "${SIGN_KEY:-}" ]; then
+        echo "release: SIGN_CERT and SIGN_KEY go together" >&2
+        return 2
     fi
-    case "${SIGN_CERT:-}" in
-        "") echo "release: SIGN_KEY given without SIGN_CERT" >&2; return 2 ;;
-        *.p12 | *.pfx) ;;  # certificate and key in one file
-        *) [ -n "${SIGN_KEY:-}" ] || { echo "release: SIGN_CERT given without SIGN_KEY" >&2; return 2; } ;;
-    esac
-    return 0
 }
 
 # Signs FILE in place with Authenticode, SHA-256, time-stamped (RFC 3161) when
 # SIGN_TIMESTAMP_URL is given. Without a time stamp the signature is valid only as long
 # as the certificate.
 release_sign_file() {  # FILE
-    local args=(sign -h sha256 -n "Quenlor Tessaly" -in "$1" -out "$1.signed")
-    case "$SIGN_CERT" in
-        *.p12 | *.pfx) args+=(-pkcs12 "$SIGN_CERT") ;;
-        *) args+=(-certs "$SIGN_CERT" -key "$SIGN_KEY") ;;
-    esac
-    [ -n "${SIGN_PASS_FILE:-}" ] && args+=(-readpass "$SIGN_PASS_FILE")
+    local args=(sign -h sha256 -n "Quenlor Tessaly" -certs "$SIGN_CERT" -key "$SIGN_KEY"
+                -in "$1" -out "$1.signed")
     [ -n "${SIGN_TIMESTAMP_URL:-}" ] && args+=(-ts "$SIGN_TIMESTAMP_URL")
     rm -f "$1.signed"
     if ! osslsigncode "${args[@]}" >"$1.sign.log" 2>&1; then

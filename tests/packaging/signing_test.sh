@@ -7,20 +7,11 @@
 #   tests/packaging/signing_test.sh BINARY...
 set -u
 here="$(cd "$(dirname "$0")" && pwd)"
+. "$here/../support/shell_checks.sh"
 . "$here/../../packaging/release-steps.sh"
 . "$here/throwaway_certs.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-passed=0
-failed=0
-check() {  # check NAME EXPECTED ACTUAL
-    if [ "$2" = "$3" ]; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $1: expected [$2], got [$3]"
-    fi
-}
 quiet() { "$@" >"$work/last.log" 2>&1; }
 
 make_throwaway_certs "$work" ||
@@ -48,8 +39,6 @@ done <<'TABLE'
 a.pem|a.key|0
 a.pem||2
 |a.key|2
-a.p12||0
-a.PFX||2
 TABLE
 
 for binary in "$@"; do
@@ -63,7 +52,6 @@ for binary in "$@"; do
         "$(SIGN_CERT="$work/signer.pem" SIGN_KEY="$work/signer.key" sign "$work/pem-$name")"
     check "$name: verifies against its authority" 0 "$(verify "$work/pem-$name" "$authority")"
     check "$name: digest is SHA-256" yes "$(grep -qiE 'digest algorithm *: *SHA256' "$work/last.log" && echo yes)"
-    check "$name: leaves no file of its own behind" "" "$(cd "$work" && ls -- *.signed *.sign.log 2>/dev/null)"
     quiet osslsigncode remove-signature -in "$work/pem-$name" -out "$work/removed-$name"
     check "$name: signature removed gives back the built file" yes \
         "$(cmp -s "$binary" "$work/removed-$name" && echo yes)"
@@ -81,12 +69,6 @@ for binary in "$@"; do
     check "$name: tampered copy does not verify" 1 \
         "$([ "$(verify "$work/tampered-$name" "$authority")" -ne 0 ] && echo 1)"
 
-    # A PKCS#12 file with its password in a file.
-    cp "$binary" "$work/p12-$name"
-    check "$name: signs with a .p12 and its password" 0 \
-        "$(SIGN_CERT="$work/signer.p12" SIGN_PASS_FILE="$work/password" sign "$work/p12-$name")"
-    check "$name: .p12 signature verifies" 0 "$(verify "$work/p12-$name" "$authority")"
-
     # A time-stamp server that does not answer fails the signing, leaving the file alone.
     cp "$binary" "$work/ts-$name"
     check "$name: unreachable time-stamp server fails" 1 \
@@ -95,5 +77,4 @@ for binary in "$@"; do
     check "$name: file unchanged after the failure" yes "$(cmp -s "$binary" "$work/ts-$name" && echo yes)"
 done
 echo "osslsigncode: $(osslsigncode --version 2>&1 | head -n 1)"
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ] && [ $# -gt 0 ]
+[ $# -gt 0 ] && checks_summary

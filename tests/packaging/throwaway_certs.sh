@@ -1,7 +1,7 @@
 # Throwaway certificates for the signing tests, made with openssl in DIR: two
 # self-signed authorities that nobody trusts, "authority.pem" and "other.pem", and a
-# code-signing certificate issued by the first, "signer.pem" with "signer.key", also as
-# "signer.p12" locked with the password in "password". Source it; then call
+# code-signing certificate issued by the first, "signer.pem" with "signer.key". Source
+# it; then call
 #   make_throwaway_certs DIR    (non-zero when it failed; DIR/openssl.log says why)
 make_throwaway_certs() {
     local dir="$1" name
@@ -13,12 +13,9 @@ make_throwaway_certs() {
     done
     printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' \
         >"$dir/signer.ext"
-    echo "secret of the test" >"$dir/password"
     openssl req -newkey rsa:2048 -nodes -subj "/CN=Throwaway Tessaly Signer" \
         -keyout "$dir/signer.key" -out "$dir/signer.csr" &&
         openssl x509 -req -in "$dir/signer.csr" -days 1 -CAcreateserial \
             -CA "$dir/authority.pem" -CAkey "$dir/authority.key" -extfile "$dir/signer.ext" \
-            -out "$dir/signer.pem" &&
-        openssl pkcs12 -export -in "$dir/signer.pem" -inkey "$dir/signer.key" \
-            -passout "file:$dir/password" -out "$dir/signer.p12"
+            -out "$dir/signer.pem"
 } >/dev/null 2>"$1/openssl.log"
