@@ -4,7 +4,6 @@
 # zip with its target's binaries and the texts, and the word that nothing was signed;
 # then signed with a throwaway certificate: the zips' binaries verify, checksums still do.
 #   tests/packaging/dist_test.sh BUILD_ROOT
-# Not part of make test, which builds the x86_64 Release only: run it before a release.
 set -u
 here="$(cd "$(dirname "$0")" && pwd)"
 . "$here/../support/shell_checks.sh"
