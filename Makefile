@@ -5,11 +5,17 @@
 # REQUIRE_I686=1 make test: fail, instead of skipping, where i686 cannot run.
 # make soak: the endurance test of the service's controls at full count, on each
 #            target that runs here.
+# make dist: Release builds of both targets, one zip per target and SHA256SUMS in dist/
+#            (README, "Building a release"). VERSION=x.y.z overrides the project's
+#            version; SIGN_CERT=... SIGN_KEY=... [SIGN_TIMESTAMP_URL=...] sign the
+#            binaries.
 BUILD := build
+DIST := dist
 JOBS := 2
+VERSION :=
 CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps build build-i686 build-x86_64 test demo soak clean
+.PHONY: all deps build build-i686 build-x86_64 test demo soak clean dist
 
 all: build
 
@@ -18,7 +24,8 @@ deps:
 
 # One configure-and-build recipe per Windows target.
 define build_target
-	cmake -S . -B $(BUILD)/$(1) -DCMAKE_TOOLCHAIN_FILE=cmake/$(1)-w64-mingw32.cmake $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD)/$(1) -DCMAKE_TOOLCHAIN_FILE=cmake/$(1)-w64-mingw32.cmake $(CMAKE_FLAGS) \
+		-DTESSALY_VERSION='$(VERSION)'
 	cmake --build $(BUILD)/$(1) -j$(JOBS)
 endef
 
@@ -40,7 +47,11 @@ soak: build
 	bash scripts/soak.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(DIST)
+
+dist: deps
+	VERSION='$(VERSION)' JOBS='$(JOBS)' SIGN_CERT='$(SIGN_CERT)' SIGN_KEY='$(SIGN_KEY)' \
+		SIGN_TIMESTAMP_URL='$(SIGN_TIMESTAMP_URL)' bash packaging/dist.sh $(BUILD) $(DIST)
 
 # make bench: the host measured beside its floors under Wine; the table goes to
 # $(BUILD)/bench.md.

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on Debian 12, when it is missing: the
 # mingw-w64 cross compilers, the 64-bit Wine, GoogleTest's sources, clang with its
-# sanitizer and fuzzer runtimes and, where this machine runs 32-bit programs, the
-# 32-bit Wine. Run as root; does nothing when all is there already.
+# sanitizer and fuzzer runtimes, what a release is packed and signed with and, where
+# this machine runs 32-bit programs, the 32-bit Wine. Run as root; does nothing when all
+# is there already.
 #   scripts/install-deps.sh [BUILD_ROOT]
 # Writes BUILD_ROOT/wine32-status: "yes", or "no: REASON" when the 32-bit Wine is not
 # installed. Installs only from package indexes that passed apt's integrity check.
@@ -17,6 +18,8 @@ packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
           clang libclang-rt-14-dev llvm wine wine64 cmake make locales)
 # javac and jar build the bridge's Java class and test daemon; its tests run on the VM.
 packages+=(openjdk-17-jdk-headless)
+# make dist packs and signs with these; the tests make throwaway certificates.
+packages+=(zip unzip osslsigncode openssl)
 packages32=(wine32:i386)
 update_log=/tmp/tessaly-apt-update.log
 update_tries=5

@@ -8,16 +8,7 @@ scripts="$(cd "$(dirname "$0")/../../scripts" && pwd)"
 . "$scripts/probe-32bit.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-passed=0
-failed=0
-check() {  # check NAME EXPECTED ACTUAL
-    if [ "$2" = "$3" ]; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $1: expected [$2], got [$3]"
-    fi
-}
+. "$scripts/../tests/support/shell_checks.sh"
 
 # The probe program: 96 bytes, and on a kernel that runs 32-bit programs it exits 42.
 write_probe_program "$work/probe32"
@@ -63,5 +54,4 @@ TESSALY_BUILD_ROOT="$work/build" TESSALY_I686_NOT_RUN="no 32-bit kernel" REQUIRE
     "$scripts/wine-run.sh" i686 "$work/none.exe" >/dev/null 2>&1
 check "launcher fails when i686 is required" 1 $?
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_summary
