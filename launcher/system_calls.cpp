@@ -61,7 +61,8 @@ bool FindWindowCalls() {
            FindCall(user, "CreateWindowExA", &g_optional.CreateWindowExA) &&
            FindCall(user, "ShowWindow", &g_optional.ShowWindow) &&
            FindCall(user, "UpdateWindow", &g_optional.UpdateWindow) &&
-           FindCall(user, "GetMessageA", &g_optional.GetMessageA) &&
+           FindCall(user, "MsgWaitForMultipleObjects", &g_optional.MsgWaitForMultipleObjects) &&
+           FindCall(user, "PeekMessageA", &g_optional.PeekMessageA) &&
            FindCall(user, "TranslateMessage", &g_optional.TranslateMessage) &&
            FindCall(user, "DispatchMessageA", &g_optional.DispatchMessageA) &&
            FindCall(user, "DefWindowProcA", &g_optional.DefWindowProcA) &&

@@ -57,7 +57,9 @@ struct OptionalCalls {
      int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID parameter);
     BOOL(WINAPI* ShowWindow)(HWND window, int command);
     BOOL(WINAPI* UpdateWindow)(HWND window);
-    BOOL(WINAPI* GetMessageA)(LPMSG message, HWND window, UINT first, UINT last);
+    DWORD(WINAPI* MsgWaitForMultipleObjects)
+    (DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds, DWORD wakeMask);
+    BOOL(WINAPI* PeekMessageA)(LPMSG message, HWND window, UINT first, UINT last, UINT remove);
     BOOL(WINAPI* TranslateMessage)(const MSG* message);
     LRESULT(WINAPI* DispatchMessageA)(const MSG* message);
     LRESULT(WINAPI* DefWindowProcA)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

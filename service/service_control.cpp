@@ -146,7 +146,7 @@ void WINAPI ServiceCtrlHandler(DWORD control) {
     SendStatusToSCM(g_serviceState.currentState, NO_ERROR, 0, 0, 0);
 }
 
-void terminate(DWORD win32ExitCode) {
+void terminate(DWORD win32ExitCode, DWORD serviceSpecificExitCode) {
     LogText("<<In terminate()>>\n");
 
     AcquireSRWLockExclusive(&g_handleLock);
@@ -158,7 +158,7 @@ void terminate(DWORD win32ExitCode) {
     }
 
     if (g_serviceState.statusHandle != nullptr) {
-        SendStatusToSCM(SERVICE_STOPPED, win32ExitCode, 0, 0, 0);
+        SendStatusToSCM(SERVICE_STOPPED, win32ExitCode, serviceSpecificExitCode, 0, 0);
     }
 
     AcquireSRWLockExclusive(&g_handleLock);

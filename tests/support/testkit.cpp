@@ -267,6 +267,17 @@ ChildRun RunChild(const std::string& commandLine, const std::string& directory,
     return run;
 }
 
+ChildRun RunToEnd(const std::string& commandLine, const std::string& directory,
+                  const std::vector<std::string>& environment, DWORD timeoutMilliseconds,
+                  const std::string& application) {
+    ChildRun run = {false, -99999, ""};
+    PROCESS_INFORMATION process = StartChild(commandLine, directory, environment, application);
+    if (process.hProcess != nullptr) {
+        run.finished = EndChild(process, timeoutMilliseconds, &run.exitCode);
+    }
+    return run;
+}
+
 std::string RunprocPath() {
     return BuildDirectory() + "\\runproc.exe";
 }
