@@ -239,6 +239,8 @@ protected:
         g_platform.reports.clear();
         WriteWholeFile(log_, "");
     }
+    // A whole run, ended by control while the worker still runs.
+    void ExpectRunEndedBy(DWORD control);
     std::string log_;
 };
 
@@ -250,10 +252,10 @@ Report Stopped(DWORD win32) {
     return {1, win32, 0, 0, 0, 7};
 }
 
-TEST_F(Service, NormalRunReportsStartUpRunningStopPendingAndStopped) {
+void Service::ExpectRunEndedBy(DWORD control) {
     HANDLE main = StartServiceMain();
     ASSERT_TRUE(WaitForReports(4));
-    ServiceCtrlHandler(SERVICE_CONTROL_STOP);
+    ServiceCtrlHandler(control);
     ASSERT_EQ(WaitForSingleObject(main, 10000), WAIT_OBJECT_0);
     CloseHandle(main);
     EXPECT_EQ(g_platform.registeredName, "Quenlor Tessaly");
@@ -270,6 +272,16 @@ TEST_F(Service, NormalRunReportsStartUpRunningStopPendingAndStopped) {
                                         "TerminateThread", "CloseWorker", "TerminateProcess"}));
     EXPECT_TRUE(g_platform.terminatedProcess);  // the worker was still running when ended
     EXPECT_FALSE(g_platform.usedClosedHandle);
+}
+
+TEST_F(Service, NormalRunReportsStartUpRunningStopPendingAndStopped) {
+    ExpectRunEndedBy(SERVICE_CONTROL_STOP);
+}
+
+// A service that accepts shutdown must stop on it, or the system's shutdown waits out
+// its time limit and then kills the process without a stopped report.
+TEST_F(Service, ShutdownEndsTheServiceAsStopDoes) {
+    ExpectRunEndedBy(SERVICE_CONTROL_SHUTDOWN);
 }
 
 TEST_F(Service, WorkerThatHadEndedIsClosedWithoutEndingTheProcess) {
@@ -511,12 +523,14 @@ TEST_F(Service, StopSignalsTheEventWithoutAClosingReport) {
     EXPECT_EQ(Log(), Crlf("<<PauseService called>>\n<<StopService called>>\n"));
 }
 
-TEST_F(Service, ShutdownSendsAndWritesNothing) {
+TEST_F(Service, ShutdownIsAnsweredAsStop) {
     SetUpRunning();
     ServiceCtrlHandler(SERVICE_CONTROL_SHUTDOWN);
-    EXPECT_TRUE(g_platform.reports.empty());
-    EXPECT_EQ(Log(), "");
-    EXPECT_EQ(WaitForSingleObject(g_platform.event, 0), WAIT_TIMEOUT);
+    EXPECT_EQ(g_platform.reports, (std::vector<Report>{{3, 0, 0, 1, 5000, 7}}));
+    EXPECT_EQ(GetServiceControlState()->currentState, DWORD{SERVICE_STOP_PENDING});
+    EXPECT_EQ(GetServiceControlState()->running, 0);
+    EXPECT_EQ(Log(), Crlf("<<StopService called>>\n"));
+    EXPECT_EQ(WaitForSingleObject(g_platform.event, 0), WAIT_OBJECT_0);
 }
 
 TEST_F(Service, RefusedReportInEachRowStopsTheService) {
