@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "launcher/log.h"
+#include "launcher/system_calls.h"
 
 const char kServiceName[] = "Quenlor Tessaly";
 
@@ -92,8 +93,32 @@ static void WaitForKeyPress() {
     CloseHandle(input);
 }
 
+bool UsageCanBeAnswered() {
+    DWORD session = 0;
+    if (g_system.ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0) {
+        return false;
+    }
+    // Without the window-station calls the session alone decides, as it always did.
+    if (g_optional.GetProcessWindowStation == nullptr ||
+        g_optional.GetUserObjectInformationA == nullptr) {
+        return true;
+    }
+    HWINSTA station = g_optional.GetProcessWindowStation();
+    USEROBJECTFLAGS flags = {};
+    DWORD needed = 0;
+    if (station == nullptr ||
+        !g_optional.GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, &needed)) {
+        return true;
+    }
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
 void ShowUsageAndExit(const char* programPath) {
-    OpenConsoleWindow();
+    FindWindowStationCalls();
+    bool answerable = UsageCanBeAnswered();
+    if (answerable) {
+        OpenConsoleWindow();
+    }
 
     // The name is cut, at a character boundary, so that the whole text still fits.
     char fullPath[kFullPathBytes];
@@ -106,9 +131,11 @@ void ShowUsageAndExit(const char* programPath) {
 
     char usage[kUsageBytes];
     snprintf(usage, sizeof usage, "%s%s%s", kUsageHead, name, kUsageTail);
-    LogText(usage);
-    LogText("-- Press any key to exit --\n");
-    WaitForKeyPress();
+    LogText(usage);  // also for the log file: it tells an administrator why
+    if (answerable) {
+        LogText("-- Press any key to exit --\n");
+        WaitForKeyPress();
+    }
     exit(-1);
 }
 

@@ -19,6 +19,7 @@ static const SystemCalls kRealSystemCalls = {
     ::ResumeThread,
     ::TerminateThread,
     ::TerminateProcess,
+    ::ProcessIdToSessionId,
     ::GetModuleFileNameA,
     AllocateFromHeap,
 };
@@ -70,4 +71,10 @@ bool FindWindowCalls() {
            FindCall(user, "LoadIconA", &g_optional.LoadIconA) &&
            FindCall(user, "LoadCursorA", &g_optional.LoadCursorA) &&
            FindCall(gdi, "GetStockObject", &g_optional.GetStockObject);
+}
+
+void FindWindowStationCalls() {
+    HMODULE user = LoadLibraryA("USER32.DLL");
+    FindCall(user, "GetProcessWindowStation", &g_optional.GetProcessWindowStation);
+    FindCall(user, "GetUserObjectInformationA", &g_optional.GetUserObjectInformationA);
 }

@@ -1,9 +1,12 @@
 // The real program, started as a whole process: the usage text and its key wait,
-// and how the options read its command line.
+// and how the options read its command line. In this process, through the seam: whether
+// anybody can answer the usage text's key prompt.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "launcher/entry.h"
+#include "launcher/system_calls.h"
 #include "support/testkit.h"
 
 namespace {
@@ -114,5 +117,77 @@ TEST_F(WholeProcess, LongProgramPathStillNamesTheProgram) {
     EXPECT_EQ(run.exitCode, -1);
     EXPECT_EQ(ReadWholeFile(log_), Crlf(kUsage));
 }
+
+// --- Whether anybody can answer the usage text's key prompt, through the seam
+
+struct StationCase {
+    const char* name;
+    BOOL sessionKnown;
+    DWORD session;
+    bool stationCalls;  // the window-station calls were found
+    BOOL flagsKnown;
+    DWORD flags;
+    bool answerable;
+};
+
+StationCase g_station;
+bool g_askedForFlags;  // the station was asked for its flags, with room for them
+
+BOOL WINAPI FakeSessionOf(DWORD processId, DWORD* session) {
+    EXPECT_EQ(processId, GetCurrentProcessId());
+    *session = g_station.session;
+    return g_station.sessionKnown;
+}
+
+HWINSTA WINAPI FakeStation() {
+    return reinterpret_cast<HWINSTA>(0x5157);
+}
+
+BOOL WINAPI FakeObjectInformation(HANDLE object, int what, void* buffer, DWORD bytes, DWORD*) {
+    g_askedForFlags = object == reinterpret_cast<HANDLE>(0x5157) && what == UOI_FLAGS &&
+                      bytes >= sizeof(USEROBJECTFLAGS);
+    if (!g_station.flagsKnown || !g_askedForFlags) {
+        return FALSE;
+    }
+    static_cast<USEROBJECTFLAGS*>(buffer)->dwFlags = g_station.flags;
+    return TRUE;
+}
+
+class UsageAnswer : public ::testing::TestWithParam<StationCase> {
+protected:
+    void TearDown() override {
+        RestoreSystemCalls();
+        g_optional.GetProcessWindowStation = nullptr;
+        g_optional.GetUserObjectInformationA = nullptr;
+    }
+};
+
+TEST_P(UsageAnswer, NeedsAVisibleStationOutsideSessionZero) {
+    g_station = GetParam();
+    g_askedForFlags = false;
+    g_system.ProcessIdToSessionId = FakeSessionOf;
+    g_optional.GetProcessWindowStation = g_station.stationCalls ? FakeStation : nullptr;
+    g_optional.GetUserObjectInformationA = g_station.stationCalls ? FakeObjectInformation : nullptr;
+    EXPECT_EQ(UsageCanBeAnswered(), g_station.answerable);
+    if (g_station.stationCalls && g_station.flagsKnown && g_station.session != 0) {
+        EXPECT_TRUE(g_askedForFlags);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachPlace, UsageAnswer,
+    ::testing::Values(
+        // A person's desktop: today's prompt and key.
+        StationCase{"VisibleDesktop", TRUE, 1, true, TRUE, WSF_VISIBLE, true},
+        // The station a service runs on.
+        StationCase{"ServiceStation", TRUE, 1, true, TRUE, 0, false},
+        // An interactive service: the visible WinSta0 of session 0, which nobody sees.
+        StationCase{"SessionZero", TRUE, 0, true, TRUE, WSF_VISIBLE, false},
+        StationCase{"SessionZeroWithoutStationCalls", TRUE, 0, false, FALSE, 0, false},
+        // What cannot be learnt does not decide.
+        StationCase{"SessionUnknown", FALSE, 0, true, TRUE, WSF_VISIBLE, true},
+        StationCase{"FlagsUnknown", TRUE, 1, true, FALSE, 0, true},
+        StationCase{"NoStationCalls", TRUE, 1, false, FALSE, 0, true}),
+    [](const ::testing::TestParamInfo<StationCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

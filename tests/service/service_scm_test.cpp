@@ -239,6 +239,18 @@ TEST_F(ScmService, MainThatThrowsLeavesTheServiceRunningUntilStopped) {
     StopAndCheckEnd();
 }
 
+// Under the manager nobody sees a console or can press a key: a wrong option ends the
+// process at once, and the usage text in the log tells the administrator why.
+TEST_F(ScmService, WrongOptionEndsAtOnceWithTheUsageInTheLogAndNoKeyPrompt) {
+    installation_ = MakeInstallation("scm-wrong-option");
+    log_ = installation_ + "\\trace.log";
+    Create("-l \"" + log_ + "\" -x");
+    DWORD start = GetTickCount();
+    EXPECT_FALSE(StartServiceA(controller_.service, 0, nullptr));
+    EXPECT_LT(GetTickCount() - start, 10000u);
+    EXPECT_EQ(Log(), "Usage:\r\n\ttessaly [-d] [-l logfile] [-v]\r\n\r\n");
+}
+
 TEST_F(ScmService, WorkerKilledWhileWritingTheLogNeverHoldsUpTheEnd) {
     Install("main=logloop\n");
     for (int round = 0; round < 8; ++round) {
