@@ -1,6 +1,6 @@
 // Process entry: splitting the command line, applying the options in their order and
-// copying the arguments into process-wide storage. Owns LaunchOptions and the
-// process-wide ArgumentTable.
+// copying the arguments into process-wide storage. Owns LaunchOptions, the
+// process-wide ArgumentTable and the program's own path.
 #include "launcher/entry.h"
 
 #include <stdio.h>
@@ -12,15 +12,17 @@
 
 const char kServiceName[] = "Quenlor Tessaly";
 
-// Both are written on the first thread before any other thread of the program exists
-// and only read afterwards, so no thread ever sees them change.
-static LaunchOptions g_launchOptions;
-static ArgumentTable g_processArguments;
-
 enum {
-    kFullPathBytes = 260,  // full path of argument 0, terminator included
+    kFullPathBytes = 260,  // a full path (argument 0, the program), terminator included
     kUsageBytes = 256      // formatted usage text, terminator included
 };
+
+// Written on the first thread before any other thread of the program exists and only
+// read afterwards, so no thread ever sees them change.
+static LaunchOptions g_launchOptions;
+static ArgumentTable g_processArguments;
+// The running program's full path as the loader names it; empty when it does not fit.
+static char g_programPath[kFullPathBytes];
 
 static const char kUsageHead[] = "Usage:\n\t";
 static const char kUsageTail[] = " [-d] [-l logfile] [-v]\n\n";
@@ -40,13 +42,23 @@ static char* DuplicateForever(char* text) {
     return copy != nullptr ? copy : text;
 }
 
+// The loader's name for the program, not argument 0: that is whatever the starting
+// program wrote, possibly relative to a directory the process has since left.
+static void FindProgramPath() {
+    DWORD length = GetModuleFileNameA(nullptr, g_programPath, sizeof g_programPath);
+    if (length == 0 || length >= sizeof g_programPath) {
+        g_programPath[0] = '\0';  // cut or unknown: nothing is matched or resolved against it
+    }
+}
+
 bool ParseCommandLine(int32_t* count, char** arguments) {
+    FindProgramPath();
     char* duplicate = _strdup(GetCommandLineA());  // never freed: the arguments point into it
     if (duplicate == nullptr) {
         *count = 0;
         return true;
     }
-    return SplitCommandLine(duplicate, count, arguments);
+    return SplitCommandLineAfterProgram(duplicate, g_programPath, count, arguments);
 }
 
 // A new console for the trace; the one the process had before is released.

@@ -22,8 +22,9 @@ const LaunchOptions* GetLaunchOptions();
 ArgumentTable* GetProcessArguments();
 
 // --- Entry stages
-// Splits GetCommandLineA into table; see SplitCommandLine. Returns false when the
-// line held more arguments than the table has slots.
+// Splits GetCommandLineA into table; see SplitCommandLineAfterProgram, with the
+// program's own path as the loader names it. Returns false when the line held more
+// arguments than the table has slots.
 bool ParseCommandLine(int32_t* count, char** arguments);
 // Applies the options of parsed in their order; an unknown one ends the process.
 void ApplyOptions(const ArgumentTable* parsed);

@@ -69,6 +69,14 @@ TEST_F(DoubleByte, CutNameNeverSplitsACharacter) {
     EXPECT_STREQ(name, "ab");
 }
 
+TEST_F(DoubleByte, ProgramPathComparesWholeCharacters) {
+    // 0x82 0x61 and 0x82 0x41 are two characters whose second bytes are the ASCII
+    // letters a and A: folding those would take one for the other.
+    EXPECT_EQ(UnquotedProgramLength("C:\\\x82\x61 b\\t.exe -d", "C:\\\x82\x61 b\\t.exe"), 13u);
+    EXPECT_EQ(UnquotedProgramLength("C:\\\x82\x41 b\\t.exe -d", "C:\\\x82\x61 b\\t.exe"), 0u);
+    EXPECT_EQ(UnquotedProgramLength("c:\\\x82\x61 B\\T.EXE", "C:\\\x82\x61 b\\t.exe"), 13u);
+}
+
 TEST(SingleByte, EveryByteIsOneCharacter) {
     UseSingleByteCodePage();
     EXPECT_EQ(SplitText("prog a\x81 b"), (std::vector<std::string>{"prog", "a\x81", "b"}));

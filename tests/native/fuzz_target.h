@@ -7,7 +7,11 @@
 struct CommandLineCheck {
     int count;                 // arguments split
     bool argumentsWithinLine;  // every argument starts and ends inside the line
+    // The split after an unquoted program path made of the line's first bytes: when the
+    // path is found, it is argument 0 whole and the plain split of the rest follows.
+    bool programSplitAgrees;
 };
 
-// Splits a copy of data (cut at its first zero byte) and reads its options.
+// Splits a copy of data (cut at its first zero byte), also after a program path taken
+// from its first bytes, and reads its options.
 CommandLineCheck CheckCommandLine(const uint8_t* data, size_t size);
