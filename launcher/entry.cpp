@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "launcher/log.h"
+#include "launcher/log_path.h"
 #include "launcher/system_calls.h"
 
 const char kServiceName[] = "Quenlor Tessaly";
@@ -59,6 +60,22 @@ bool ParseCommandLine(int32_t* count, char** arguments) {
         return true;
     }
     return SplitCommandLineAfterProgram(duplicate, g_programPath, count, arguments);
+}
+
+// The log path once and for all: a relative one is resolved against the program's
+// directory, where the worker makes its current directory, so that the lines written
+// before that (all of a service's first lines, from System32) land in the same file.
+static const char* FixLogPath(const char* given) {
+    char directory[kFullPathBytes];
+    char resolved[kFullPathBytes];
+    if (DirectoryPart(g_programPath, directory, sizeof directory) &&
+        ResolveLogPath(given, directory, resolved, sizeof resolved)) {
+        char* copy = _strdup(resolved);
+        if (copy != nullptr) {
+            return copy;
+        }
+    }
+    return DuplicateForever(const_cast<char*>(given));
 }
 
 // A new console for the trace; the one the process had before is released.
@@ -158,7 +175,7 @@ static void ApplyOption(OptionKind kind, const char* value, void* context) {
             OpenDebugConsole();
             break;
         case kOptionLogFile:
-            SetLogFilePath(DuplicateForever(const_cast<char*>(value)));
+            SetLogFilePath(FixLogPath(value));
             break;
         case kOptionVerbose:
             g_launchOptions.verbose = 1;

@@ -163,6 +163,17 @@ INSTANTIATE_TEST_SUITE_P(EachSpelling, UnquotedProgramPath,
                              return std::string(info.param.name);
                          });
 
+// The log path is fixed at start: the usage text, written before any change of
+// directory, lands beside the program, not in the directory it was started from.
+TEST_F(WholeProcess, RelativeLogPathIsBesideTheProgramFromAnotherDirectory) {
+    std::string elsewhere = FreshDirectory("relative-log-elsewhere");
+    Runproc run =
+        RunThroughHelper("--key --cwd \"" + elsewhere + "\"", Command("-l relative.log -x"));
+    EXPECT_EQ(run.exitCode, -1);
+    EXPECT_FALSE(FileExists(elsewhere + "\\relative.log"));
+    EXPECT_EQ(ReadWholeFile(installation_ + "\\relative.log"), Crlf(kUsage));
+}
+
 // --- Whether anybody can answer the usage text's key prompt, through the seam
 
 struct StationCase {

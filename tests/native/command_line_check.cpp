@@ -7,6 +7,7 @@
 
 #include "fuzz_target.h"
 #include "launcher/cmdline.h"
+#include "launcher/log_path.h"
 
 static void CountOption(OptionKind kind, const char* value, void* context) {
     int* seen = static_cast<int*>(context);
@@ -70,7 +71,7 @@ CommandLineCheck CheckCommandLine(const uint8_t* data, size_t size) {
     char* slots[kMaxArguments];
     int32_t count = 0;
     SplitCommandLine(line.data(), &count, slots);
-    CommandLineCheck check = {count, count >= 0 && count <= kMaxArguments, true};
+    CommandLineCheck check = {count, count >= 0 && count <= kMaxArguments, true, true};
     for (int32_t i = 0; i < count && check.argumentsWithinLine; ++i) {
         const char* start = slots[i];
         check.argumentsWithinLine = start >= line.data() && start <= line.data() + length &&
@@ -80,9 +81,15 @@ CommandLineCheck CheckCommandLine(const uint8_t* data, size_t size) {
     ReadOptions(count, slots, CountOption, &seen);
     char name[64];
     char directory[64];
+    char resolved[64];
     for (int32_t i = 0; i < count; ++i) {
         FileNamePart(slots[i], name, sizeof name);
         DirectoryPart(slots[i], directory, sizeof directory);
+        // Each argument as a log path, against a directory that is an argument too.
+        if (ResolveLogPath(slots[i], slots[count - 1 - i], resolved, sizeof resolved) &&
+            strlen(resolved) >= sizeof resolved) {
+            check.logPathsFit = false;
+        }
     }
     check.programSplitAgrees = ProgramSplitAgrees(data, size);
     return check;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "launcher/cmdline.h"
+#include "launcher/log_path.h"
 #include "lead_byte_table.h"
 
 namespace {
@@ -75,6 +76,13 @@ TEST_F(DoubleByte, ProgramPathComparesWholeCharacters) {
     EXPECT_EQ(UnquotedProgramLength("C:\\\x82\x61 b\\t.exe -d", "C:\\\x82\x61 b\\t.exe"), 13u);
     EXPECT_EQ(UnquotedProgramLength("C:\\\x82\x41 b\\t.exe -d", "C:\\\x82\x61 b\\t.exe"), 0u);
     EXPECT_EQ(UnquotedProgramLength("c:\\\x82\x61 B\\T.EXE", "C:\\\x82\x61 b\\t.exe"), 13u);
+}
+
+TEST_F(DoubleByte, TrailBackslashEndsNoPartOfALogPathRoot) {
+    // The server's name holds 0x95 0x5C: its second byte is no separator.
+    char resolved[64];
+    ASSERT_TRUE(ResolveLogPath("\\t.log", "\\\\s\x95\\v\\share\\dir", resolved, sizeof resolved));
+    EXPECT_STREQ(resolved, "\\\\s\x95\\v\\share\\t.log");
 }
 
 TEST(SingleByte, EveryByteIsOneCharacter) {

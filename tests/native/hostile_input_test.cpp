@@ -86,6 +86,7 @@ TEST(HostileCommandLines, SplitAndReadUnderBothCodePages) {
             EXPECT_LE(check.count, 50) << line.substr(0, 60);
             EXPECT_TRUE(check.argumentsWithinLine) << line.substr(0, 60);
             EXPECT_TRUE(check.programSplitAgrees) << line.substr(0, 60);
+            EXPECT_TRUE(check.logPathsFit) << line.substr(0, 60);
         }
     }
     UseSingleByteCodePage();

@@ -239,6 +239,23 @@ TEST_F(ScmService, MainThatThrowsLeavesTheServiceRunningUntilStopped) {
     StopAndCheckEnd();
 }
 
+// The service starts in the system directory and the worker moves to the program's:
+// a relative log path still keeps the whole run in one file, beside the program.
+TEST_F(ScmService, RelativeLogPathKeepsTheWholeRunInOneFileBesideTheProgram) {
+    std::string name = "relative-" + std::to_string(GetCurrentProcessId()) + ".log";
+    installation_ = MakeInstallation("scm-relative-log");
+    ConfigureStandIn(installation_, "main=return\n");
+    log_ = installation_ + "\\" + name;
+    Create("-l " + name);
+    StartAndWaitRunning();
+    ASSERT_TRUE(WaitForFileText(log_, "<<Server Exiting>>", 10000));
+    EXPECT_EQ(Log().find("In ServiceMain\r\nInitService succeeded\r\n"), 0u) << Log();
+    char system[MAX_PATH] = "";
+    GetSystemDirectoryA(system, sizeof system);
+    EXPECT_FALSE(FileExists(std::string(system) + "\\" + name));
+    StopAndCheckEnd();
+}
+
 // Under the manager nobody sees a console or can press a key: a wrong option ends the
 // process at once, and the usage text in the log tells the administrator why.
 TEST_F(ScmService, WrongOptionEndsAtOnceWithTheUsageInTheLogAndNoKeyPrompt) {
