@@ -332,6 +332,20 @@ INSTANTIATE_TEST_SUITE_P(
                                16777216}),
     [](const ::testing::TestParamInfo<HeapCase>& info) { return std::string(info.param.name); });
 
+// An account that may not write under HKEY_LOCAL_MACHINE, as the key's access list
+// makes every account here (the registry enforces it: an open for writing is refused).
+TEST_F(VmLaunch, HeapKeyThatRefusesWritingIsReadAllTheSame) {
+    SetHeapValue(REG_SZ, "67108864", 9);
+    RestrictHeapKeyToReading();
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Quenlor\\Quenlor Dravelin", 0,
+                            KEY_READ | KEY_WRITE, &key),
+              ERROR_ACCESS_DENIED);
+    ASSERT_EQ(StartJavaVM(), kVmCreated);
+    EXPECT_EQ(Trace(), LaunchTrace("Changing max heap size from 0x01000000\n to 0x04000000\n\n"));
+    EXPECT_TRUE(Recorded("maxHeapSize 67108864"));
+}
+
 TEST_F(VmLaunch, MissingHeapKeyOrValueChangesNothing) {
     ASSERT_EQ(StartJavaVM(), kVmCreated);
     HKEY key = nullptr;

@@ -79,3 +79,5 @@ bool WaitForFileText(const std::string& path, const std::string& text, DWORD tim
 // Registry value of the VM launch, in the view of this program's bitness.
 void SetHeapValue(DWORD type, const void* data, DWORD bytes);
 void DeleteHeapKey();
+// Lets everyone read the key and nobody write it; DeleteHeapKey lifts that again.
+void RestrictHeapKeyToReading();
