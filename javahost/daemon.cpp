@@ -118,7 +118,7 @@ unsigned __stdcall DaemonThread(void* parameter) {
     snprintf(message, sizeof message, "Current directory set to %s\n", g_workingDirectory);
     LogText(message);
 
-    StartJavaVM();  // its result is told by the environment pointer
+    int launched = StartJavaVM();
     const VmSession* session = GetVmSession();
     if (session->env != nullptr) {
         unsigned result = RunDaemonMain(session);
@@ -128,5 +128,19 @@ unsigned __stdcall DaemonThread(void* parameter) {
     }
     LogLine("Main method completed");
     LogText("\n<<Server Exiting>>\n\n");
+    if (session->env == nullptr) {
+        // The hosts learn from this code that nothing serves. A library that claimed
+        // success without an environment is a VM that did not start.
+        return static_cast<unsigned>(launched != kVmCreated ? launched : kVmCreateFailed);
+    }
     return kDaemonEnded;
+}
+
+DWORD DaemonStartFailure(HANDLE worker) {
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(worker, 0) != WAIT_OBJECT_0 || !GetExitCodeThread(worker, &code) ||
+        code == kDaemonEnded || code == kDaemonMainThrew) {
+        return 0;
+    }
+    return code;
 }

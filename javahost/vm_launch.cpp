@@ -23,9 +23,12 @@ static const char kHomeVariable[] = "VRQ_HOME";
 
 static const char kHeapKey[] = "Software\\Quenlor\\Quenlor Dravelin";  // under HKEY_LOCAL_MACHINE
 static const char kHeapValue[] = "MaxHeapSize";
-// Read and write, as the key has always been opened by this program, although only
-// MaxHeapSize is read: an account that may not write there does not see the value.
+// Read and write first, as the key has always been opened by this program, although
+// only MaxHeapSize is read; an account that may not write under HKEY_LOCAL_MACHINE
+// (LocalService, NetworkService, a virtual service account) is refused that and reads
+// the key with read access alone.
 static const REGSAM kHeapKeyAccess = KEY_READ | KEY_WRITE;
+static const REGSAM kHeapKeyReadAccess = KEY_READ;
 enum {
     kHookBufferBytes = 4096,  // VmPrintfHook's text, terminator included
     kHeapDataBytes = 80,      // value buffer, one byte more than the capacity passed
@@ -95,7 +98,11 @@ static HMODULE LoadVmLibrary() {
 // The number that MaxHeapSize holds, or 0 when there is none to use.
 static int32_t ReadHeapOverride() {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kHeapKey, 0, kHeapKeyAccess, &key) != ERROR_SUCCESS) {
+    LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kHeapKey, 0, kHeapKeyAccess, &key);
+    if (opened == ERROR_ACCESS_DENIED) {
+        opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kHeapKey, 0, kHeapKeyReadAccess, &key);
+    }
+    if (opened != ERROR_SUCCESS) {
         return 0;
     }
     char data[kHeapDataBytes];

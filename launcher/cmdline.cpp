@@ -14,6 +14,10 @@ const char* NextCharacter(const char* position) {
     return position + 1;
 }
 
+static char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 static char* Next(char* position) {
     return const_cast<char*>(NextCharacter(position));
 }
@@ -43,9 +47,8 @@ char* SkipToQuote(char* position) {
     return position;
 }
 
-bool SplitCommandLine(char* commandLine, int32_t* count, char** arguments) {
-    *count = 0;
-    char* position = commandLine;
+// Splits from position on, into the slots from *count on.
+static bool SplitFrom(char* position, int32_t* count, char** arguments) {
     while (*position != '\0') {
         position = SkipSpaces(position);
         if (*position == '\0') {
@@ -69,8 +72,52 @@ bool SplitCommandLine(char* commandLine, int32_t* count, char** arguments) {
     return true;
 }
 
-static char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+bool SplitCommandLine(char* commandLine, int32_t* count, char** arguments) {
+    *count = 0;
+    return SplitFrom(commandLine, count, arguments);
+}
+
+static const char kProgramExtension[] = ".exe";
+
+size_t UnquotedProgramLength(const char* commandLine, const char* programPath) {
+    const char* line = SkipSpaces(const_cast<char*>(commandLine));
+    if (programPath[0] == '\0') {
+        return 0;
+    }
+    for (size_t matched = 0;;) {
+        const char* rest = programPath + matched;
+        bool atEnd = *rest == '\0' || EqualsIgnoringAsciiCase(rest, kProgramExtension);
+        if (atEnd &&
+            (line[matched] == '\0' || IsArgumentSpace(static_cast<unsigned char>(line[matched])))) {
+            return matched;
+        }
+        if (*rest == '\0') {
+            return 0;  // the line goes on within its first word
+        }
+        // One character: a double-byte one must match byte for byte.
+        size_t width = static_cast<size_t>(NextCharacter(rest) - rest);
+        if (width == 1 ? AsciiLower(line[matched]) != AsciiLower(*rest)
+                       : line[matched] != rest[0] || line[matched + 1] != rest[1]) {
+            return 0;
+        }
+        matched += width;
+    }
+}
+
+bool SplitCommandLineAfterProgram(char* commandLine, const char* programPath, int32_t* count,
+                                  char** arguments) {
+    *count = 0;
+    size_t length = UnquotedProgramLength(commandLine, programPath);
+    if (length == 0) {
+        return SplitFrom(commandLine, count, arguments);
+    }
+    char* program = SkipSpaces(commandLine);
+    arguments[(*count)++] = program;
+    char* position = program + length;
+    if (*position != '\0') {
+        *position++ = '\0';
+    }
+    return SplitFrom(position, count, arguments);
 }
 
 bool EqualsIgnoringAsciiCase(const char* left, const char* right) {

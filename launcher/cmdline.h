@@ -45,6 +45,17 @@ char* SkipToQuote(char* position);
 // Splits commandLine (modified in place) into at most kMaxArguments pointers. Returns
 // false when text remained after the last slot was filled; that text is left unsplit.
 bool SplitCommandLine(char* commandLine, int32_t* count, char** arguments);
+// The length of the program's own path programPath at the start of commandLine (after
+// white space), when it stands there unquoted and whole, as a service's binary path
+// without quotes gives it: ASCII letters compared without case, every other character
+// exactly, and followed by white space or the end. The path may also stand without its
+// ".exe", which the system adds when it starts the program. 0 when it does not stand
+// there, or programPath is empty.
+size_t UnquotedProgramLength(const char* commandLine, const char* programPath);
+// SplitCommandLine, except that an unquoted program path (UnquotedProgramLength) is
+// argument 0 whole, spaces and all. Every other command line splits exactly as there.
+bool SplitCommandLineAfterProgram(char* commandLine, const char* programPath, int32_t* count,
+                                  char** arguments);
 
 // --- Options
 // ASCII letters compared without case; every other byte must match exactly.

@@ -1,6 +1,6 @@
 // Process entry: splitting the command line, applying the options in their order and
-// copying the arguments into process-wide storage. Owns LaunchOptions and the
-// process-wide ArgumentTable.
+// copying the arguments into process-wide storage. Owns LaunchOptions, the
+// process-wide ArgumentTable and the program's own path.
 #include "launcher/entry.h"
 
 #include <stdio.h>
@@ -8,18 +8,22 @@
 #include <string.h>
 
 #include "launcher/log.h"
+#include "launcher/log_path.h"
+#include "launcher/system_calls.h"
 
 const char kServiceName[] = "Quenlor Tessaly";
 
-// Both are written on the first thread before any other thread of the program exists
-// and only read afterwards, so no thread ever sees them change.
-static LaunchOptions g_launchOptions;
-static ArgumentTable g_processArguments;
-
 enum {
-    kFullPathBytes = 260,  // full path of argument 0, terminator included
+    kFullPathBytes = 260,  // a full path (argument 0, the program), terminator included
     kUsageBytes = 256      // formatted usage text, terminator included
 };
+
+// Written on the first thread before any other thread of the program exists and only
+// read afterwards, so no thread ever sees them change.
+static LaunchOptions g_launchOptions;
+static ArgumentTable g_processArguments;
+// The running program's full path as the loader names it; empty when it does not fit.
+static char g_programPath[kFullPathBytes];
 
 static const char kUsageHead[] = "Usage:\n\t";
 static const char kUsageTail[] = " [-d] [-l logfile] [-v]\n\n";
@@ -39,13 +43,39 @@ static char* DuplicateForever(char* text) {
     return copy != nullptr ? copy : text;
 }
 
+// The loader's name for the program, not argument 0: that is whatever the starting
+// program wrote, possibly relative to a directory the process has since left.
+static void FindProgramPath() {
+    DWORD length = GetModuleFileNameA(nullptr, g_programPath, sizeof g_programPath);
+    if (length == 0 || length >= sizeof g_programPath) {
+        g_programPath[0] = '\0';  // cut or unknown: nothing is matched or resolved against it
+    }
+}
+
 bool ParseCommandLine(int32_t* count, char** arguments) {
+    FindProgramPath();
     char* duplicate = _strdup(GetCommandLineA());  // never freed: the arguments point into it
     if (duplicate == nullptr) {
         *count = 0;
         return true;
     }
-    return SplitCommandLine(duplicate, count, arguments);
+    return SplitCommandLineAfterProgram(duplicate, g_programPath, count, arguments);
+}
+
+// The log path once and for all: a relative one is resolved against the program's
+// directory, where the worker makes its current directory, so that the lines written
+// before that (all of a service's first lines, from System32) land in the same file.
+static const char* FixLogPath(const char* given) {
+    char directory[kFullPathBytes];
+    char resolved[kFullPathBytes];
+    if (DirectoryPart(g_programPath, directory, sizeof directory) &&
+        ResolveLogPath(given, directory, resolved, sizeof resolved)) {
+        char* copy = _strdup(resolved);
+        if (copy != nullptr) {
+            return copy;
+        }
+    }
+    return DuplicateForever(const_cast<char*>(given));
 }
 
 // A new console for the trace; the one the process had before is released.
@@ -92,8 +122,32 @@ static void WaitForKeyPress() {
     CloseHandle(input);
 }
 
+bool UsageCanBeAnswered() {
+    DWORD session = 0;
+    if (g_system.ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0) {
+        return false;
+    }
+    // Without the window-station calls the session alone decides, as it always did.
+    if (g_optional.GetProcessWindowStation == nullptr ||
+        g_optional.GetUserObjectInformationA == nullptr) {
+        return true;
+    }
+    HWINSTA station = g_optional.GetProcessWindowStation();
+    USEROBJECTFLAGS flags = {};
+    DWORD needed = 0;
+    if (station == nullptr ||
+        !g_optional.GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, &needed)) {
+        return true;
+    }
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
 void ShowUsageAndExit(const char* programPath) {
-    OpenConsoleWindow();
+    FindWindowStationCalls();
+    bool answerable = UsageCanBeAnswered();
+    if (answerable) {
+        OpenConsoleWindow();
+    }
 
     // The name is cut, at a character boundary, so that the whole text still fits.
     char fullPath[kFullPathBytes];
@@ -106,9 +160,11 @@ void ShowUsageAndExit(const char* programPath) {
 
     char usage[kUsageBytes];
     snprintf(usage, sizeof usage, "%s%s%s", kUsageHead, name, kUsageTail);
-    LogText(usage);
-    LogText("-- Press any key to exit --\n");
-    WaitForKeyPress();
+    LogText(usage);  // also for the log file: it tells an administrator why
+    if (answerable) {
+        LogText("-- Press any key to exit --\n");
+        WaitForKeyPress();
+    }
     exit(-1);
 }
 
@@ -119,7 +175,7 @@ static void ApplyOption(OptionKind kind, const char* value, void* context) {
             OpenDebugConsole();
             break;
         case kOptionLogFile:
-            SetLogFilePath(DuplicateForever(const_cast<char*>(value)));
+            SetLogFilePath(FixLogPath(value));
             break;
         case kOptionVerbose:
             g_launchOptions.verbose = 1;

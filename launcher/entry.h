@@ -22,12 +22,22 @@ const LaunchOptions* GetLaunchOptions();
 ArgumentTable* GetProcessArguments();
 
 // --- Entry stages
-// Splits GetCommandLineA into table; see SplitCommandLine. Returns false when the
-// line held more arguments than the table has slots.
+// Splits GetCommandLineA into table; see SplitCommandLineAfterProgram, with the
+// program's own path as the loader names it. Returns false when the line held more
+// arguments than the table has slots.
 bool ParseCommandLine(int32_t* count, char** arguments);
 // Applies the options of parsed in their order; an unknown one ends the process.
 void ApplyOptions(const ArgumentTable* parsed);
 // Copies the count and a duplicate of every argument into the process-wide table.
 void CopyArguments(const ArgumentTable* parsed);
-// Shows the usage text, waits for a key and ends the process with -1.
+// Shows the usage text on a new console, waits for a key and ends the process with -1.
+// When nobody can answer (UsageCanBeAnswered), no console is opened and no key is
+// waited for: the text goes to the log file only, if "-l" came before, and the process
+// ends at once with -1.
 [[noreturn]] void ShowUsageAndExit(const char* programPath);
+// False when nobody can see a console of this process or press its key: its window
+// station lacks WSF_VISIBLE (a service's), or it runs in session 0 (where a service on
+// the interactive station "WinSta0" still has nobody to see it). Reads the
+// window-station entries of g_optional, which ShowUsageAndExit looks up first; without
+// them the session alone decides.
+bool UsageCanBeAnswered();

@@ -14,10 +14,11 @@
 // may at this moment be anywhere, even inside the log sink or the heap, and an orderly
 // exit would stop them there and then wait in the runtime's clean-up for the locks
 // they held. Nothing needs that clean-up: every report is sent and the log is never
-// buffered. So the process ends at once, with the exit code of every normal end.
-static int EndProcess() {
-    g_system.TerminateProcess(GetCurrentProcess(), 0);
-    return 0;
+// buffered. So the process ends at once: with 0 on every normal end, or with the code
+// of a daemon that could not start.
+static int EndProcess(int exitCode) {
+    g_system.TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
+    return exitCode;
 }
 
 bool StartStandaloneWorker() {
@@ -35,12 +36,14 @@ int RunSelectedMode(HINSTANCE instance) {
             {nullptr, nullptr},
         };
         if (StartServiceCtrlDispatcherA(serviceTable)) {
-            return EndProcess();  // the service has stopped
+            return EndProcess(0);  // the service has stopped
         }
     }
     // Without a daemon there is nothing to host: the process ends at once.
+    int exitCode = 0;
     if (StartStandaloneWorker()) {
-        RunStandalone(instance);
+        // No other thread touches the handle in this mode (service_control.h).
+        exitCode = RunStandalone(instance, GetServiceControlState()->workerThread);
     }
-    return EndProcess();
+    return EndProcess(exitCode);
 }

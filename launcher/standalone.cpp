@@ -1,8 +1,9 @@
 // The standalone host. Its only trace is the failure to load the window functions;
 // otherwise the process ends, with the VM, silently when something outside closes its
-// window.
+// window, or when the daemon could not start.
 #include "launcher/standalone.h"
 
+#include "javahost/daemon.h"
 #include "launcher/entry.h"
 #include "launcher/log.h"
 #include "launcher/system_calls.h"
@@ -40,7 +41,43 @@ static LRESULT CALLBACK StandaloneWndProc(HWND window, UINT message, WPARAM wPar
     return g_optional.DefWindowProcA(window, message, wParam, lParam);
 }
 
-int RunStandalone(HINSTANCE instance) {
+// Dispatches every message waiting in the thread's queue; false once the quit message
+// came.
+static bool DispatchWaitingMessages() {
+    MSG message;
+    while (g_optional.PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            return false;
+        }
+        g_optional.TranslateMessage(&message);
+        g_optional.DispatchMessageA(&message);
+    }
+    return true;
+}
+
+// The message loop, also woken when the worker ends. The queue is emptied after every
+// wake, so no message already waiting is left unseen by the next wait.
+static int RunMessageLoop(HANDLE worker) {
+    DWORD watched = worker != nullptr ? 1 : 0;
+    for (;;) {
+        DWORD woke =
+            g_optional.MsgWaitForMultipleObjects(watched, &worker, FALSE, INFINITE, QS_ALLINPUT);
+        if (woke == WAIT_FAILED) {
+            watched = 0;  // cannot happen with a live handle; never spin on it
+        } else if (watched == 1 && woke == WAIT_OBJECT_0) {
+            DWORD failure = DaemonStartFailure(worker);
+            if (failure != 0) {
+                return static_cast<int>(failure);
+            }
+            watched = 0;  // main returned or threw: the daemon's threads may serve on
+        }
+        if (!DispatchWaitingMessages()) {
+            return 0;
+        }
+    }
+}
+
+int RunStandalone(HINSTANCE instance, HANDLE worker) {
     RegisterAsServiceProcess();
     if (!FindWindowCalls()) {
         // Without a window nothing keeps the process: say why it ends at once.
@@ -67,10 +104,5 @@ int RunStandalone(HINSTANCE instance) {
     g_optional.ShowWindow(window, SW_HIDE);
     g_optional.UpdateWindow(window);
 
-    MSG message;
-    while (g_optional.GetMessageA(&message, nullptr, 0, 0) != 0) {
-        g_optional.TranslateMessage(&message);
-        g_optional.DispatchMessageA(&message);
-    }
-    return static_cast<int>(message.wParam);
+    return RunMessageLoop(worker);
 }

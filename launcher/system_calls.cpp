@@ -19,6 +19,7 @@ static const SystemCalls kRealSystemCalls = {
     ::ResumeThread,
     ::TerminateThread,
     ::TerminateProcess,
+    ::ProcessIdToSessionId,
     ::GetModuleFileNameA,
     AllocateFromHeap,
 };
@@ -61,7 +62,8 @@ bool FindWindowCalls() {
            FindCall(user, "CreateWindowExA", &g_optional.CreateWindowExA) &&
            FindCall(user, "ShowWindow", &g_optional.ShowWindow) &&
            FindCall(user, "UpdateWindow", &g_optional.UpdateWindow) &&
-           FindCall(user, "GetMessageA", &g_optional.GetMessageA) &&
+           FindCall(user, "MsgWaitForMultipleObjects", &g_optional.MsgWaitForMultipleObjects) &&
+           FindCall(user, "PeekMessageA", &g_optional.PeekMessageA) &&
            FindCall(user, "TranslateMessage", &g_optional.TranslateMessage) &&
            FindCall(user, "DispatchMessageA", &g_optional.DispatchMessageA) &&
            FindCall(user, "DefWindowProcA", &g_optional.DefWindowProcA) &&
@@ -69,4 +71,10 @@ bool FindWindowCalls() {
            FindCall(user, "LoadIconA", &g_optional.LoadIconA) &&
            FindCall(user, "LoadCursorA", &g_optional.LoadCursorA) &&
            FindCall(gdi, "GetStockObject", &g_optional.GetStockObject);
+}
+
+void FindWindowStationCalls() {
+    HMODULE user = LoadLibraryA("USER32.DLL");
+    FindCall(user, "GetProcessWindowStation", &g_optional.GetProcessWindowStation);
+    FindCall(user, "GetUserObjectInformationA", &g_optional.GetUserObjectInformationA);
 }

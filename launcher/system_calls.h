@@ -28,6 +28,8 @@ struct SystemCalls {
     DWORD(WINAPI* ResumeThread)(HANDLE thread);
     BOOL(WINAPI* TerminateThread)(HANDLE thread, DWORD exitCode);
     BOOL(WINAPI* TerminateProcess)(HANDLE process, UINT exitCode);
+    // Sessions: session 0 holds the services, where nobody sees a console.
+    BOOL(WINAPI* ProcessIdToSessionId)(DWORD processId, DWORD* sessionId);
     // Library loading and memory of the VM launch
     DWORD(WINAPI* GetModuleFileNameA)(HMODULE module, LPSTR path, DWORD capacity);
     void* (*Allocate)(size_t bytes);
@@ -57,7 +59,9 @@ struct OptionalCalls {
      int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID parameter);
     BOOL(WINAPI* ShowWindow)(HWND window, int command);
     BOOL(WINAPI* UpdateWindow)(HWND window);
-    BOOL(WINAPI* GetMessageA)(LPMSG message, HWND window, UINT first, UINT last);
+    DWORD(WINAPI* MsgWaitForMultipleObjects)
+    (DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds, DWORD wakeMask);
+    BOOL(WINAPI* PeekMessageA)(LPMSG message, HWND window, UINT first, UINT last, UINT remove);
     BOOL(WINAPI* TranslateMessage)(const MSG* message);
     LRESULT(WINAPI* DispatchMessageA)(const MSG* message);
     LRESULT(WINAPI* DefWindowProcA)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -65,12 +69,18 @@ struct OptionalCalls {
     HICON(WINAPI* LoadIconA)(HINSTANCE instance, LPCSTR name);
     HCURSOR(WINAPI* LoadCursorA)(HINSTANCE instance, LPCSTR name);
     HGDIOBJ(WINAPI* GetStockObject)(int object);
+
+    // USER32: filled by FindWindowStationCalls, on the usage path only.
+    HWINSTA(WINAPI* GetProcessWindowStation)();
+    BOOL(WINAPI* GetUserObjectInformationA)
+    (HANDLE object, int what, void* buffer, DWORD bytes, DWORD* needed);
 };
 
 // The ntdll and kernel32 entries are written before any other thread of the program
-// exists and only read afterwards. The window entries are written on the first thread,
-// the only one that reads them: the window procedure runs on the thread that owns the
-// window, and no other thread touches the window.
+// exists and only read afterwards. The window and window-station entries are written
+// on the first thread, the only one that reads them: the window procedure runs on the
+// thread that owns the window, no other thread touches the window, and the usage path
+// runs before any other thread exists.
 extern OptionalCalls g_optional;
 
 // The ntdll and kernel32 entries, once, in WinMain before the dispatcher: a lookup takes
@@ -79,3 +89,6 @@ void FindOptionalCalls();
 // The window entries; loads USER32 and GDI32, which stay loaded. False when any is
 // missing.
 bool FindWindowCalls();
+// The window-station entries; loads USER32, for the moment before the usage text (the
+// process ends right after it). Entries the system lacks stay null.
+void FindWindowStationCalls();

@@ -116,6 +116,9 @@ BOOL SendStatusToSCM(DWORD currentState, DWORD win32ExitCode, DWORD serviceSpeci
 void WINAPI ServiceCtrlHandler(DWORD control) {
     switch (control) {
         case SERVICE_CONTROL_STOP:
+        case SERVICE_CONTROL_SHUTDOWN:
+            // A service that accepts shutdown must stop on it: otherwise the system's
+            // shutdown waits out its time limit and kills the process unreported.
             g_serviceState.currentState = SERVICE_STOP_PENDING;
             SendStatusToSCM(SERVICE_STOP_PENDING, NO_ERROR, 0, 1, kStopWaitHintMilliseconds);
             StopService();
@@ -138,15 +141,13 @@ void WINAPI ServiceCtrlHandler(DWORD control) {
                 g_serviceState.currentState = SERVICE_RUNNING;
             }
             break;
-        case SERVICE_CONTROL_SHUTDOWN:
-            return;  // accepted and ignored: no report, no message
         default:
             break;  // interrogate and every unknown code: the current state
     }
     SendStatusToSCM(g_serviceState.currentState, NO_ERROR, 0, 0, 0);
 }
 
-void terminate(DWORD win32ExitCode) {
+void terminate(DWORD win32ExitCode, DWORD serviceSpecificExitCode) {
     LogText("<<In terminate()>>\n");
 
     AcquireSRWLockExclusive(&g_handleLock);
@@ -158,7 +159,7 @@ void terminate(DWORD win32ExitCode) {
     }
 
     if (g_serviceState.statusHandle != nullptr) {
-        SendStatusToSCM(SERVICE_STOPPED, win32ExitCode, 0, 0, 0);
+        SendStatusToSCM(SERVICE_STOPPED, win32ExitCode, serviceSpecificExitCode, 0, 0);
     }
 
     AcquireSRWLockExclusive(&g_handleLock);

@@ -22,7 +22,10 @@ struct ServiceControlState {
     volatile LONG paused;
     // The worker thread. Read, suspended and resumed only under the handle lock;
     // terminate takes it out of this field under the lock and then ends and closes it
-    // outside, as nothing else can reach it any more.
+    // outside, as nothing else can reach it any more. The service main thread, which
+    // stores it (InitService) and alone clears it (terminate), also reads it for its
+    // wait without the lock; so does the first thread in standalone mode, where no other
+    // thread touches it.
     HANDLE workerThread;
 };
 
@@ -56,7 +59,9 @@ BOOL SendStatusToSCM(DWORD currentState, DWORD win32ExitCode, DWORD serviceSpeci
 void WINAPI ServiceCtrlHandler(DWORD control);
 
 // --- Teardown
-// Closes the stop event, reports the service stopped with win32ExitCode and ends the
-// worker thread. A worker that was still running may have died holding a lock of the
-// runtime or the system, so the process is then ended at once.
-void terminate(DWORD win32ExitCode);
+// Closes the stop event, reports the service stopped with win32ExitCode and
+// serviceSpecificExitCode (non-zero: the daemon's code, and the Win32 code becomes
+// ERROR_SERVICE_SPECIFIC_ERROR) and ends the worker thread. A worker that was still
+// running may have died holding a lock of the runtime or the system, so the process is
+// then ended at once. Runs on the service main thread only.
+void terminate(DWORD win32ExitCode, DWORD serviceSpecificExitCode);

@@ -332,6 +332,20 @@ INSTANTIATE_TEST_SUITE_P(
                                16777216}),
     [](const ::testing::TestParamInfo<HeapCase>& info) { return std::string(info.param.name); });
 
+// An account that may not write under HKEY_LOCAL_MACHINE, as the key's access list
+// makes every account here (the registry enforces it: an open for writing is refused).
+TEST_F(VmLaunch, HeapKeyThatRefusesWritingIsReadAllTheSame) {
+    SetHeapValue(REG_SZ, "67108864", 9);
+    RestrictHeapKeyToReading();
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Quenlor\\Quenlor Dravelin", 0,
+                            KEY_READ | KEY_WRITE, &key),
+              ERROR_ACCESS_DENIED);
+    ASSERT_EQ(StartJavaVM(), kVmCreated);
+    EXPECT_EQ(Trace(), LaunchTrace("Changing max heap size from 0x01000000\n to 0x04000000\n\n"));
+    EXPECT_TRUE(Recorded("maxHeapSize 67108864"));
+}
+
 TEST_F(VmLaunch, MissingHeapKeyOrValueChangesNothing) {
     ASSERT_EQ(StartJavaVM(), kVmCreated);
     HKEY key = nullptr;
@@ -455,16 +469,56 @@ INSTANTIATE_TEST_SUITE_P(
                     "Exception thrown!java.lang.RuntimeException: stand-in main threw\n", true}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
-class DaemonWithoutVm : public Daemon {
-    void SetUp() override { Prepare(""); }
+// Without a VM the worker still writes its closing lines, and ends with the launch's
+// code, from which the hosts learn that nothing serves.
+struct NoVmCase {
+    const char* name;
+    const char* library;
+    const char* settings;
+    unsigned code;
+    std::string launch;  // the launch's trace, $LIBRARY for the library's full name
 };
-TEST_F(DaemonWithoutVm, ClosingLinesFollowAndNoJniCallIsMade) {
+
+class DaemonWithoutVm : public Daemon, public ::testing::WithParamInterface<NoVmCase> {
+    void SetUp() override { Prepare(GetParam().library); }
+};
+
+TEST_P(DaemonWithoutVm, ClosingLinesFollowNoJniCallIsMadeAndTheLaunchCodeEndsIt) {
+    const NoVmCase& c = GetParam();
+    if (c.settings[0] != '\0') {
+        ConfigureStandIn(installation_, c.settings);
+    }
     DaemonRun run = Run();
-    EXPECT_EQ(run.code, kDaemonEnded);
+    EXPECT_EQ(run.code, c.code);
+    std::string launch = c.launch;
+    size_t library = launch.find("$LIBRARY");
+    if (library != std::string::npos) {
+        launch.replace(library, 8, Library());
+    }
     EXPECT_EQ(Trace(), Crlf("\n<<Ostrelin Server Starting>>\n\nCurrent directory set to " +
-                            installation_ + "\nStarting JVM\nCould not load library " +
-                            "\\jre\\bin\\javai.dll\n" + kClosing));
+                            installation_ + "\n" + launch + kClosing));
+    for (const std::string& line : Record()) {
+        EXPECT_NE(line.compare(0, 14, "call FindClass"), 0) << line;
+    }
 }
+
+const char kPropertiesTrace[] = "Starting JVM\nQUERY_STRING not defined\njava.compiler=NONE\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    EachLaunchFailure, DaemonWithoutVm,
+    ::testing::Values(
+        NoVmCase{"NoLibrary", "", "", kVmLibraryNotLoaded,
+                 "Starting JVM\nCould not load library \\jre\\bin\\javai.dll\n"},
+        NoVmCase{"NoCreateExport", "javai-no-create.dll", "", kVmNoCreateExport,
+                 std::string(kPropertiesTrace) +
+                     "Could not find JNI_CreateJavaVM in library $LIBRARY\n"},
+        NoVmCase{"CreationRefused", "javai.dll", "create=-1\n", kVmCreateFailed,
+                 std::string(kPropertiesTrace) +
+                     "Could not start Java 1.1 VM in library $LIBRARY 0xFFFFFFFF\n"},
+        // A library that claims success without an environment started no VM either.
+        NoVmCase{"SuccessWithoutEnvironment", "javai.dll", "env_missing=1\n", kVmCreateFailed,
+                 std::string(kPropertiesTrace) + "Launched Java 1.1 VM in library $LIBRARY\n"}),
+    [](const ::testing::TestParamInfo<NoVmCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Daemon, EmptyTableTakesTheDirectoryAboveTheCurrentOne) {
     std::string below = installation_ + "\\below";

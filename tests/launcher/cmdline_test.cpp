@@ -112,6 +112,83 @@ TEST(ParseCommandLine, MoreThanFiftyArgumentsNeverWritePastTheTable) {
     EXPECT_EQ(slots[kMaxArguments + 1], &canary);
 }
 
+// --- The program's own path, left unquoted
+
+const char kSpacedProgram[] = "C:\\Program Files\\Quenlor\\Tessaly\\tessaly.exe";
+
+Split SplitAfterProgram(const std::string& text, const char* program = kSpacedProgram) {
+    std::vector<char> line(text.begin(), text.end());
+    line.push_back('\0');
+    char* slots[kMaxArguments] = {};
+    int32_t count = -1;
+    Split result;
+    result.allFit = SplitCommandLineAfterProgram(line.data(), program, &count, slots);
+    for (int32_t i = 0; i < count; ++i) {
+        result.arguments.push_back(slots[i]);
+    }
+    return result;
+}
+
+struct ProgramCase {
+    const char* line;
+    Args arguments;
+};
+
+TEST(SplitCommandLineAfterProgram, UnquotedOwnPathIsOneArgument) {
+    const ProgramCase cases[] = {
+        {"C:\\Program Files\\Quenlor\\Tessaly\\tessaly.exe -l C:\\t.log",
+         {kSpacedProgram, "-l", "C:\\t.log"}},
+        {"C:\\Program Files\\Quenlor\\Tessaly\\tessaly.exe", {kSpacedProgram}},
+        {"  C:\\Program Files\\Quenlor\\Tessaly\\tessaly.exe\t-d ", {kSpacedProgram, "-d"}},
+        // Letter case is not the path's: the line's own spelling is kept.
+        {"c:\\PROGRAM FILES\\quenlor\\tessaly\\TESSALY.EXE -v",
+         {"c:\\PROGRAM FILES\\quenlor\\tessaly\\TESSALY.EXE", "-v"}},
+        // The system adds ".exe" to a name without one.
+        {"C:\\Program Files\\Quenlor\\Tessaly\\tessaly -a",
+         {"C:\\Program Files\\Quenlor\\Tessaly\\tessaly", "-a"}},
+        {"C:\\Program Files\\Quenlor\\Tessaly\\TESSALY",
+         {"C:\\Program Files\\Quenlor\\Tessaly\\TESSALY"}},
+    };
+    for (const ProgramCase& c : cases) {
+        EXPECT_EQ(SplitAfterProgram(c.line).arguments, c.arguments) << c.line;
+    }
+}
+
+TEST(SplitCommandLineAfterProgram, EveryOtherLineSplitsAsBefore) {
+    const char* const lines[] = {
+        "\"C:\\Program Files\\Quenlor\\Tessaly\\tessaly.exe\" -l x",  // quoted
+        "C:\\Program Files\\Quenlor\\Tessaly\\tessaly.exe2 -d",       // goes on in its word
+        "C:\\Program Files\\Quenlor\\Tessaly\\tessaly.exe\"x\"",      // ... also with a quote
+        "C:\\Program Files\\Quenlor\\Tessaly\\tessaly.ex -d",         // cut short
+        "C:\\Program Files\\Quenlor\\Tessaly\\tessaly.com -d",        // another extension
+        "C:\\Program Files\\Quenlor\\Other\\tessaly.exe -d",          // another program
+        "D:\\Program Files\\Quenlor\\Tessaly\\tessaly.exe -d",        // another drive
+        "C:\\Program Files",                                          // a part of it only
+        "tessaly.exe -d",
+        "",
+        "   ",
+    };
+    for (const char* line : lines) {
+        Split plain = SplitText(line);
+        Split after = SplitAfterProgram(line);
+        EXPECT_EQ(after.arguments, plain.arguments) << line;
+        EXPECT_EQ(after.allFit, plain.allFit) << line;
+    }
+    // Without a known program path nothing is matched.
+    EXPECT_EQ(SplitAfterProgram("C:\\a b\\t.exe -d", "").arguments,
+              (Args{"C:\\a", "b\\t.exe", "-d"}));
+}
+
+TEST(SplitCommandLineAfterProgram, ArgumentsAfterTheProgramStillFillTheTable) {
+    std::string line = std::string(kSpacedProgram) + ManyArguments(50).substr(4);
+    Split fits = SplitAfterProgram(line);
+    EXPECT_TRUE(fits.allFit);
+    ASSERT_EQ(fits.arguments.size(), 50u);
+    EXPECT_EQ(fits.arguments[0], kSpacedProgram);
+    EXPECT_EQ(fits.arguments[49], "a49");
+    EXPECT_FALSE(SplitAfterProgram(line + " a50").allFit);
+}
+
 // --- Options
 
 struct Seen {

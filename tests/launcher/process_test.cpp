@@ -1,9 +1,13 @@
 // The real program, started as a whole process: the usage text and its key wait,
-// and how the options read its command line.
+// and how the options read its command line. In this process, through the seam: whether
+// anybody can answer the usage text's key prompt.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
+#include "launcher/entry.h"
+#include "launcher/system_calls.h"
 #include "support/testkit.h"
 
 namespace {
@@ -114,5 +118,132 @@ TEST_F(WholeProcess, LongProgramPathStillNamesTheProgram) {
     EXPECT_EQ(run.exitCode, -1);
     EXPECT_EQ(ReadWholeFile(log_), Crlf(kUsage));
 }
+
+// --- A program path with spaces, left unquoted (a service's binary path without quotes)
+
+struct UnquotedPath {
+    const char* name;
+    bool upperCase;   // the path written in other letter case
+    bool withoutExe;  // the path written without ".exe", which the system adds
+};
+
+class UnquotedProgramPath : public ::testing::TestWithParam<UnquotedPath> {};
+
+TEST_P(UnquotedProgramPath, IsTheWholeFirstArgument) {
+    const UnquotedPath& c = GetParam();
+    std::string installation = MakeInstallation(std::string("unquoted path ") + c.name, "");
+    ASSERT_NE(installation.find(' '), std::string::npos);
+    std::string log = installation + "\\trace.log";
+    std::string program = installation + (c.withoutExe ? "\\tessaly" : "\\tessaly.exe");
+    if (c.upperCase) {
+        std::transform(program.begin(), program.end(), program.begin(), ::toupper);
+    }
+    // Without a VM the worker ends the process with 10 once it has named its directory;
+    // a split path would show the usage text and wait for a key instead. The program is
+    // named apart: given only the command line, Wine's CreateProcess quotes the path it
+    // found before the program sees it, while Windows (and its service manager) pass the
+    // line on as written, which naming the program does on both.
+    ChildRun run =
+        RunToEnd(program + " -a -l \"" + log + "\"", "", {}, 15000, installation + "\\tessaly.exe");
+    EXPECT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 10);
+    std::string text = ReadWholeFile(log);
+    std::string expected = "Current directory set to " + installation + "\r\n";
+    std::transform(text.begin(), text.end(), text.begin(), ::tolower);
+    std::transform(expected.begin(), expected.end(), expected.begin(), ::tolower);
+    EXPECT_NE(text.find(expected), std::string::npos) << text;
+    EXPECT_EQ(text.find("usage"), std::string::npos) << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(EachSpelling, UnquotedProgramPath,
+                         ::testing::Values(UnquotedPath{"AsTheLoaderNamesIt", false, false},
+                                           UnquotedPath{"InOtherCase", true, false},
+                                           UnquotedPath{"WithoutExe", false, true}),
+                         [](const ::testing::TestParamInfo<UnquotedPath>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// The log path is fixed at start: the usage text, written before any change of
+// directory, lands beside the program, not in the directory it was started from.
+TEST_F(WholeProcess, RelativeLogPathIsBesideTheProgramFromAnotherDirectory) {
+    std::string elsewhere = FreshDirectory("relative-log-elsewhere");
+    Runproc run =
+        RunThroughHelper("--key --cwd \"" + elsewhere + "\"", Command("-l relative.log -x"));
+    EXPECT_EQ(run.exitCode, -1);
+    EXPECT_FALSE(FileExists(elsewhere + "\\relative.log"));
+    EXPECT_EQ(ReadWholeFile(installation_ + "\\relative.log"), Crlf(kUsage));
+}
+
+// --- Whether anybody can answer the usage text's key prompt, through the seam
+
+struct StationCase {
+    const char* name;
+    BOOL sessionKnown;
+    DWORD session;
+    bool stationCalls;  // the window-station calls were found
+    BOOL flagsKnown;
+    DWORD flags;
+    bool answerable;
+};
+
+StationCase g_station;
+bool g_askedForFlags;  // the station was asked for its flags, with room for them
+
+BOOL WINAPI FakeSessionOf(DWORD processId, DWORD* session) {
+    EXPECT_EQ(processId, GetCurrentProcessId());
+    *session = g_station.session;
+    return g_station.sessionKnown;
+}
+
+HWINSTA WINAPI FakeStation() {
+    return reinterpret_cast<HWINSTA>(0x5157);
+}
+
+BOOL WINAPI FakeObjectInformation(HANDLE object, int what, void* buffer, DWORD bytes, DWORD*) {
+    g_askedForFlags = object == reinterpret_cast<HANDLE>(0x5157) && what == UOI_FLAGS &&
+                      bytes >= sizeof(USEROBJECTFLAGS);
+    if (!g_station.flagsKnown || !g_askedForFlags) {
+        return FALSE;
+    }
+    static_cast<USEROBJECTFLAGS*>(buffer)->dwFlags = g_station.flags;
+    return TRUE;
+}
+
+class UsageAnswer : public ::testing::TestWithParam<StationCase> {
+protected:
+    void TearDown() override {
+        RestoreSystemCalls();
+        g_optional.GetProcessWindowStation = nullptr;
+        g_optional.GetUserObjectInformationA = nullptr;
+    }
+};
+
+TEST_P(UsageAnswer, NeedsAVisibleStationOutsideSessionZero) {
+    g_station = GetParam();
+    g_askedForFlags = false;
+    g_system.ProcessIdToSessionId = FakeSessionOf;
+    g_optional.GetProcessWindowStation = g_station.stationCalls ? FakeStation : nullptr;
+    g_optional.GetUserObjectInformationA = g_station.stationCalls ? FakeObjectInformation : nullptr;
+    EXPECT_EQ(UsageCanBeAnswered(), g_station.answerable);
+    if (g_station.stationCalls && g_station.flagsKnown && g_station.session != 0) {
+        EXPECT_TRUE(g_askedForFlags);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachPlace, UsageAnswer,
+    ::testing::Values(
+        // A person's desktop: today's prompt and key.
+        StationCase{"VisibleDesktop", TRUE, 1, true, TRUE, WSF_VISIBLE, true},
+        // The station a service runs on.
+        StationCase{"ServiceStation", TRUE, 1, true, TRUE, 0, false},
+        // An interactive service: the visible WinSta0 of session 0, which nobody sees.
+        StationCase{"SessionZero", TRUE, 0, true, TRUE, WSF_VISIBLE, false},
+        StationCase{"SessionZeroWithoutStationCalls", TRUE, 0, false, FALSE, 0, false},
+        // What cannot be learnt does not decide.
+        StationCase{"SessionUnknown", FALSE, 0, true, TRUE, WSF_VISIBLE, true},
+        StationCase{"FlagsUnknown", TRUE, 1, true, FALSE, 0, true},
+        StationCase{"NoStationCalls", TRUE, 1, false, FALSE, 0, true}),
+    [](const ::testing::TestParamInfo<StationCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

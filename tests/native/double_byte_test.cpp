@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "launcher/cmdline.h"
+#include "launcher/log_path.h"
 #include "lead_byte_table.h"
 
 namespace {
@@ -67,6 +68,21 @@ TEST_F(DoubleByte, CutNameNeverSplitsACharacter) {
     EXPECT_STREQ(name, "a\x95\x40");
     FileNamePart("C:\\ab\x95\x40.exe", name, sizeof name);
     EXPECT_STREQ(name, "ab");
+}
+
+TEST_F(DoubleByte, ProgramPathComparesWholeCharacters) {
+    // 0x82 0x61 and 0x82 0x41 are two characters whose second bytes are the ASCII
+    // letters a and A: folding those would take one for the other.
+    EXPECT_EQ(UnquotedProgramLength("C:\\\x82\x61 b\\t.exe -d", "C:\\\x82\x61 b\\t.exe"), 13u);
+    EXPECT_EQ(UnquotedProgramLength("C:\\\x82\x41 b\\t.exe -d", "C:\\\x82\x61 b\\t.exe"), 0u);
+    EXPECT_EQ(UnquotedProgramLength("c:\\\x82\x61 B\\T.EXE", "C:\\\x82\x61 b\\t.exe"), 13u);
+}
+
+TEST_F(DoubleByte, TrailBackslashEndsNoPartOfALogPathRoot) {
+    // The server's name holds 0x95 0x5C: its second byte is no separator.
+    char resolved[64];
+    ASSERT_TRUE(ResolveLogPath("\\t.log", "\\\\s\x95\\v\\share\\dir", resolved, sizeof resolved));
+    EXPECT_STREQ(resolved, "\\\\s\x95\\v\\share\\t.log");
 }
 
 TEST(SingleByte, EveryByteIsOneCharacter) {

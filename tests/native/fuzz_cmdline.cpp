@@ -1,5 +1,6 @@
-// libFuzzer target: the splitter, the option reader and the name helpers over any
-// command line, under both kinds of code page. Its first byte picks the code page.
+// libFuzzer target: the splitter (also after an unquoted program path), the option
+// reader, the name helpers and the log path's resolution over any command line, under
+// both kinds of code page. Its first byte picks the code page.
 #include <stdlib.h>
 
 #include "fuzz_target.h"
@@ -15,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         UseSingleByteCodePage();
     }
     CommandLineCheck check = CheckCommandLine(data + 1, size - 1);
-    if (!check.argumentsWithinLine) {
+    if (!check.argumentsWithinLine || !check.programSplitAgrees || !check.logPathsFit) {
         abort();
     }
     return 0;

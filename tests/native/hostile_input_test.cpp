@@ -85,6 +85,8 @@ TEST(HostileCommandLines, SplitAndReadUnderBothCodePages) {
                 CheckCommandLine(reinterpret_cast<const uint8_t*>(line.data()), line.size());
             EXPECT_LE(check.count, 50) << line.substr(0, 60);
             EXPECT_TRUE(check.argumentsWithinLine) << line.substr(0, 60);
+            EXPECT_TRUE(check.programSplitAgrees) << line.substr(0, 60);
+            EXPECT_TRUE(check.logPathsFit) << line.substr(0, 60);
         }
     }
     UseSingleByteCodePage();

@@ -35,8 +35,11 @@ protected:
             ConfigureStandIn(installation_, settings);
         }
         log_ = installation_ + "\\trace.log";
-        controller_ =
-            CreateTessalyService(TessalyCommand(installation_, options + "-l \"" + log_ + "\""));
+        Create(options + "-l \"" + log_ + "\"");
+    }
+    // The service with the installation's program and these arguments.
+    void Create(const std::string& arguments) {
+        controller_ = CreateTessalyService(TessalyCommand(installation_, arguments));
         ASSERT_NE(controller_.service, nullptr) << GetLastError();
     }
     void StartAndWaitRunning() {
@@ -173,14 +176,96 @@ TEST_F(ScmService, StopWhilePausedEndsNormally) {
     StopAndCheckEnd();
 }
 
-TEST_F(ScmService, WorkerWithoutVmLeavesTheServiceRunningUntilStopped) {
-    Install("", "");
+DWORD FindProcessByName(const char* name);
+
+// A daemon that cannot start leaves nothing to serve: the manager must see the service
+// stopped, with ERROR_SERVICE_SPECIFIC_ERROR and the daemon's code (what "sc query"
+// shows), and the process ends as after a stop.
+struct FailedStart {
+    const char* name;
+    const char* library;
+    const char* settings;
+    DWORD code;
+};
+
+class ScmFailedStart : public ScmService, public ::testing::WithParamInterface<FailedStart> {};
+
+TEST_P(ScmFailedStart, EndsStoppedWithTheDaemonsCodeAndTheProcessGone) {
+    const FailedStart& c = GetParam();
+    Install(c.settings, c.library);
+    ASSERT_TRUE(StartServiceA(controller_.service, 0, nullptr)) << GetLastError();
+    DWORD processId = Query(controller_).dwProcessId;  // 0 when it has stopped already
+    process_ = processId != 0
+                   ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, processId)
+                   : nullptr;
+    ASSERT_TRUE(WaitForState(controller_, SERVICE_STOPPED, 15000));
+    SERVICE_STATUS_PROCESS status = Query(controller_);
+    EXPECT_EQ(status.dwWin32ExitCode, DWORD{ERROR_SERVICE_SPECIFIC_ERROR});
+    EXPECT_EQ(status.dwServiceSpecificExitCode, c.code);
+    if (process_ != nullptr) {
+        EXPECT_EQ(WaitForSingleObject(process_, 10000), WAIT_OBJECT_0);
+        DWORD exitCode = 1;
+        GetExitCodeProcess(process_, &exitCode);
+        EXPECT_EQ(exitCode, 0u);
+    } else {
+        for (int i = 0; i < 500 && FindProcessByName("tessaly.exe") != 0; ++i) {
+            Sleep(20);
+        }
+        EXPECT_EQ(FindProcessByName("tessaly.exe"), 0u);
+    }
+    std::string log = Log();
+    std::string end = "Daemon could not start (code " + std::to_string(c.code) +
+                      "): service stopped\r\n<<In terminate()>>\r\n";
+    ASSERT_GE(log.size(), end.size()) << log;
+    EXPECT_EQ(log.substr(log.size() - end.size()), end) << log;
+    EXPECT_EQ(log.find("<<StopService called>>"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachFailure, ScmFailedStart,
+    ::testing::Values(FailedStart{"NoLibrary", "", "", 10},
+                      FailedStart{"NoCreateExport", "javai-no-create.dll", "", 60},
+                      FailedStart{"NoDaemonClass", "javai.dll", "class_missing=1\n", 80},
+                      FailedStart{"NoMain", "javai.dll", "main_missing=1\n", 90}),
+    [](const ::testing::TestParamInfo<FailedStart>& info) { return std::string(info.param.name); });
+
+// Threads that main started before it threw may be serving: the service runs on.
+TEST_F(ScmService, MainThatThrowsLeavesTheServiceRunningUntilStopped) {
+    Install("main=throw\n");
     StartAndWaitRunning();
-    ASSERT_TRUE(WaitForFileText(log_, "<<Server Exiting>>", 10000));
-    EXPECT_NE(Log().find("Could not load library \\jre\\bin\\javai.dll\r\n"), std::string::npos);
-    Sleep(300);
+    ASSERT_TRUE(WaitForFileText(log_, "Exception thrown!", 10000));
+    Sleep(500);
     EXPECT_EQ(Query(controller_).dwCurrentState, DWORD{SERVICE_RUNNING});
     StopAndCheckEnd();
+}
+
+// The service starts in the system directory and the worker moves to the program's:
+// a relative log path still keeps the whole run in one file, beside the program.
+TEST_F(ScmService, RelativeLogPathKeepsTheWholeRunInOneFileBesideTheProgram) {
+    std::string name = "relative-" + std::to_string(GetCurrentProcessId()) + ".log";
+    installation_ = MakeInstallation("scm-relative-log");
+    ConfigureStandIn(installation_, "main=return\n");
+    log_ = installation_ + "\\" + name;
+    Create("-l " + name);
+    StartAndWaitRunning();
+    ASSERT_TRUE(WaitForFileText(log_, "<<Server Exiting>>", 10000));
+    EXPECT_EQ(Log().find("In ServiceMain\r\nInitService succeeded\r\n"), 0u) << Log();
+    char system[MAX_PATH] = "";
+    GetSystemDirectoryA(system, sizeof system);
+    EXPECT_FALSE(FileExists(std::string(system) + "\\" + name));
+    StopAndCheckEnd();
+}
+
+// Under the manager nobody sees a console or can press a key: a wrong option ends the
+// process at once, and the usage text in the log tells the administrator why.
+TEST_F(ScmService, WrongOptionEndsAtOnceWithTheUsageInTheLogAndNoKeyPrompt) {
+    installation_ = MakeInstallation("scm-wrong-option");
+    log_ = installation_ + "\\trace.log";
+    Create("-l \"" + log_ + "\" -x");
+    DWORD start = GetTickCount();
+    EXPECT_FALSE(StartServiceA(controller_.service, 0, nullptr));
+    EXPECT_LT(GetTickCount() - start, 10000u);
+    EXPECT_EQ(Log(), "Usage:\r\n\ttessaly [-d] [-l logfile] [-v]\r\n\r\n");
 }
 
 TEST_F(ScmService, WorkerKilledWhileWritingTheLogNeverHoldsUpTheEnd) {

@@ -53,6 +53,10 @@ struct Platform {
     HANDLE event;
     HANDLE worker;
     ThreadBody workerBody;  // what the started worker runs
+    unsigned workerCode;    // the fake worker's exit code
+    // At the running report: let the worker end and signal the stop event, so that
+    // ServiceMain finds both signalled when it comes to wait.
+    bool endWorkerAndStopAtRunning;
     // How long a call on this thread takes before it reaches its handle: widens the
     // window in which a handle that another thread closes meanwhile would be used.
     DWORD slowThreadId;
@@ -89,6 +93,11 @@ BOOL WINAPI FakeSetStatus(SERVICE_STATUS_HANDLE, LPSERVICE_STATUS status) {
     g_platform.sequence.push_back("Report " + std::to_string(status->dwCurrentState));
     bool refuse = static_cast<int>(g_platform.reports.size()) == g_platform.refuseReport;
     LeaveCriticalSection(&g_platform.lock);
+    if (status->dwCurrentState == SERVICE_RUNNING && g_platform.endWorkerAndStopAtRunning) {
+        SetEvent(g_platform.workerRelease);
+        WaitForSingleObject(g_platform.worker, 5000);
+        SetEvent(g_platform.event);
+    }
     if (refuse) {
         SetLastError(g_platform.refuseError);
         return FALSE;
@@ -108,7 +117,7 @@ HANDLE WINAPI FakeCreateEvent(LPSECURITY_ATTRIBUTES, BOOL manual, BOOL initial, 
 unsigned __stdcall FakeWorker(void*) {
     SetEvent(g_platform.workerStarted);
     WaitForSingleObject(g_platform.workerRelease, INFINITE);
-    return 0;
+    return g_platform.workerCode;
 }
 
 uintptr_t __cdecl FakeBeginThread(void*, unsigned, ThreadBody, void*, unsigned, unsigned* id) {
@@ -173,6 +182,8 @@ protected:
         g_platform.usedClosedHandle = g_platform.terminatedProcess = false;
         g_platform.event = g_platform.worker = nullptr;
         g_platform.workerBody = FakeWorker;
+        g_platform.workerCode = 0;
+        g_platform.endWorkerAndStopAtRunning = false;
         g_platform.slowThreadId = 0;
         g_platform.workerRelease = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         g_platform.workerStarted = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -228,6 +239,8 @@ protected:
         g_platform.reports.clear();
         WriteWholeFile(log_, "");
     }
+    // A whole run, ended by control while the worker still runs.
+    void ExpectRunEndedBy(DWORD control);
     std::string log_;
 };
 
@@ -239,10 +252,10 @@ Report Stopped(DWORD win32) {
     return {1, win32, 0, 0, 0, 7};
 }
 
-TEST_F(Service, NormalRunReportsStartUpRunningStopPendingAndStopped) {
+void Service::ExpectRunEndedBy(DWORD control) {
     HANDLE main = StartServiceMain();
     ASSERT_TRUE(WaitForReports(4));
-    ServiceCtrlHandler(SERVICE_CONTROL_STOP);
+    ServiceCtrlHandler(control);
     ASSERT_EQ(WaitForSingleObject(main, 10000), WAIT_OBJECT_0);
     CloseHandle(main);
     EXPECT_EQ(g_platform.registeredName, "Quenlor Tessaly");
@@ -261,6 +274,16 @@ TEST_F(Service, NormalRunReportsStartUpRunningStopPendingAndStopped) {
     EXPECT_FALSE(g_platform.usedClosedHandle);
 }
 
+TEST_F(Service, NormalRunReportsStartUpRunningStopPendingAndStopped) {
+    ExpectRunEndedBy(SERVICE_CONTROL_STOP);
+}
+
+// A service that accepts shutdown must stop on it, or the system's shutdown waits out
+// its time limit and then kills the process without a stopped report.
+TEST_F(Service, ShutdownEndsTheServiceAsStopDoes) {
+    ExpectRunEndedBy(SERVICE_CONTROL_SHUTDOWN);
+}
+
 TEST_F(Service, WorkerThatHadEndedIsClosedWithoutEndingTheProcess) {
     HANDLE main = StartServiceMain();
     ASSERT_TRUE(WaitForReports(4));
@@ -271,6 +294,72 @@ TEST_F(Service, WorkerThatHadEndedIsClosedWithoutEndingTheProcess) {
     CloseHandle(main);
     EXPECT_FALSE(g_platform.terminatedProcess);
     EXPECT_EQ(g_platform.reports.back(), Stopped(0));
+}
+
+// --- A worker that ends by itself: the daemon could not start, or main is over
+
+struct WorkerEnd {
+    const char* name;
+    unsigned code;
+    bool stopsTheService;  // else the service runs on until a stop request
+};
+
+class ServiceWorkerEnd : public Service, public ::testing::WithParamInterface<WorkerEnd> {};
+
+TEST_P(ServiceWorkerEnd, OnlyADaemonThatCouldNotStartStopsTheService) {
+    const DWORD kRunsOnMilliseconds = 500;  // a service that stops does so at once
+    const WorkerEnd& c = GetParam();
+    g_platform.workerCode = c.code;
+    HANDLE main = StartServiceMain();
+    ASSERT_TRUE(WaitForReports(4));
+    SetEvent(g_platform.workerRelease);
+    ASSERT_EQ(WaitForSingleObject(g_platform.worker, 5000), WAIT_OBJECT_0);
+    bool ended = WaitForSingleObject(main, kRunsOnMilliseconds) == WAIT_OBJECT_0;
+    EXPECT_EQ(ended, c.stopsTheService);
+    if (!ended) {
+        ServiceCtrlHandler(SERVICE_CONTROL_STOP);
+        ASSERT_EQ(WaitForSingleObject(main, 10000), WAIT_OBJECT_0);
+    }
+    CloseHandle(main);
+    std::vector<Report> reports = {kPending1, kPending2, kPending3, kRunning};
+    std::string messages = "In ServiceMain\nInitService succeeded\n";
+    std::vector<std::string> teardown = {"CloseEvent", "Report 1", "TerminateThread",
+                                         "CloseWorker"};
+    if (c.stopsTheService) {
+        reports.push_back({1, ERROR_SERVICE_SPECIFIC_ERROR, c.code, 0, 0, 7});
+        messages += "Daemon could not start (code " + std::to_string(c.code) +
+                    "): service stopped\n<<In terminate()>>\n";
+    } else {
+        reports.push_back({3, 0, 0, 1, 5000, 7});
+        reports.push_back(Stopped(0));
+        messages += "<<StopService called>>\n<<In terminate()>>\n";
+        teardown.insert(teardown.begin(), {"Report 3", "SetEvent"});
+    }
+    EXPECT_EQ(g_platform.reports, reports);
+    EXPECT_EQ(Log(), Crlf(messages));
+    // The worker had ended: its handle is closed after the stopped report, and the
+    // process is left to end as after a stop, through the dispatcher's return.
+    std::vector<std::string> sequence(g_platform.sequence.begin() + 4, g_platform.sequence.end());
+    EXPECT_EQ(sequence, teardown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachCode, ServiceWorkerEnd,
+    ::testing::Values(WorkerEnd{"NoLibrary", 10, true}, WorkerEnd{"NoCreateExport", 60, true},
+                      WorkerEnd{"VmRefused", 70, true}, WorkerEnd{"NoStringClass", 75, true},
+                      WorkerEnd{"NoDaemonClass", 80, true}, WorkerEnd{"NoMain", 90, true},
+                      WorkerEnd{"NoArgumentArray", 100, true}, WorkerEnd{"MainReturned", 0, false},
+                      WorkerEnd{"MainThrew", 110, false}),
+    [](const ::testing::TestParamInfo<WorkerEnd>& info) { return std::string(info.param.name); });
+
+TEST_F(Service, StopRequestWinsOverAFailedDaemonSeenAtTheSameMoment) {
+    g_platform.workerCode = 10;
+    g_platform.endWorkerAndStopAtRunning = true;
+    HANDLE main = StartServiceMain();
+    ASSERT_EQ(WaitForSingleObject(main, 10000), WAIT_OBJECT_0);
+    CloseHandle(main);
+    EXPECT_EQ(g_platform.reports.back(), Stopped(0));
+    EXPECT_EQ(Log(), Crlf("In ServiceMain\nInitService succeeded\n<<In terminate()>>\n"));
 }
 
 struct StartFailure {
@@ -434,12 +523,14 @@ TEST_F(Service, StopSignalsTheEventWithoutAClosingReport) {
     EXPECT_EQ(Log(), Crlf("<<PauseService called>>\n<<StopService called>>\n"));
 }
 
-TEST_F(Service, ShutdownSendsAndWritesNothing) {
+TEST_F(Service, ShutdownIsAnsweredAsStop) {
     SetUpRunning();
     ServiceCtrlHandler(SERVICE_CONTROL_SHUTDOWN);
-    EXPECT_TRUE(g_platform.reports.empty());
-    EXPECT_EQ(Log(), "");
-    EXPECT_EQ(WaitForSingleObject(g_platform.event, 0), WAIT_TIMEOUT);
+    EXPECT_EQ(g_platform.reports, (std::vector<Report>{{3, 0, 0, 1, 5000, 7}}));
+    EXPECT_EQ(GetServiceControlState()->currentState, DWORD{SERVICE_STOP_PENDING});
+    EXPECT_EQ(GetServiceControlState()->running, 0);
+    EXPECT_EQ(Log(), Crlf("<<StopService called>>\n"));
+    EXPECT_EQ(WaitForSingleObject(g_platform.event, 0), WAIT_OBJECT_0);
 }
 
 TEST_F(Service, RefusedReportInEachRowStopsTheService) {
@@ -498,7 +589,7 @@ TEST_F(Service, StatusRecordAcceptsNoControlsOnlyWhileStartIsPending) {
 }
 
 TEST_F(Service, TerminateWithNothingToReleaseOnlyWritesItsMessage) {
-    terminate(0);
+    terminate(0, 0);
     EXPECT_EQ(Log(), Crlf("<<In terminate()>>\n"));
     EXPECT_TRUE(g_platform.reports.empty());
     EXPECT_TRUE(g_platform.calls.empty());
@@ -507,7 +598,7 @@ TEST_F(Service, TerminateWithNothingToReleaseOnlyWritesItsMessage) {
 TEST_F(Service, RefusedStoppedReportWritesStopServiceAfterTerminateAndSignalsNothing) {
     SetUpRunning();
     g_platform.refuseReport = 1;
-    terminate(0);
+    terminate(0, 0);
     EXPECT_EQ(Log(), Crlf("<<In terminate()>>\n<<StopService called>>\n"));
     EXPECT_EQ(g_platform.calls, (std::vector<std::string>{"CloseEvent", "Suspend",
                                                           "TerminateThread", "CloseWorker"}));
@@ -556,7 +647,7 @@ TEST_F(Service, PauseContinueAndStopNeverReachHandlesThatTerminateClosed) {
         }
         bool reachedWorker = CountCalls("Resume") > 0;
         Sleep(round % 5);
-        terminate(0);
+        terminate(0, 0);
         Sleep(2);
         InterlockedExchange(&stop, 1);
         WaitForSingleObject(hammer, 10000);

@@ -1,6 +1,7 @@
 // Helpers of the whole-process tests.
 #include "support/testkit.h"
 
+#include <sddl.h>
 #include <stdio.h>
 
 #include <algorithm>
@@ -265,6 +266,17 @@ ChildRun RunChild(const std::string& commandLine, const std::string& directory,
     return run;
 }
 
+ChildRun RunToEnd(const std::string& commandLine, const std::string& directory,
+                  const std::vector<std::string>& environment, DWORD timeoutMilliseconds,
+                  const std::string& application) {
+    ChildRun run = {false, -99999, ""};
+    PROCESS_INFORMATION process = StartChild(commandLine, directory, environment, application);
+    if (process.hProcess != nullptr) {
+        run.finished = EndChild(process, timeoutMilliseconds, &run.exitCode);
+    }
+    return run;
+}
+
 std::string RunprocPath() {
     return BuildDirectory() + "\\runproc.exe";
 }
@@ -296,7 +308,27 @@ void SetHeapValue(DWORD type, const void* data, DWORD bytes) {
     RegCloseKey(key);
 }
 
+// Gives the key the access that sddl describes, for everyone.
+static void SetHeapKeyAccess(const char* sddl) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kHeapKey, 0, WRITE_DAC, &key) != ERROR_SUCCESS) {
+        return;
+    }
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor,
+                                                             nullptr)) {
+        RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+        LocalFree(descriptor);
+    }
+    RegCloseKey(key);
+}
+
+void RestrictHeapKeyToReading() {
+    SetHeapKeyAccess("D:P(A;;KR;;;WD)");
+}
+
 void DeleteHeapKey() {
+    SetHeapKeyAccess("D:P(A;;KA;;;WD)");  // a restricted key left by a test may be deleted
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kHeapKey);
 }
 

@@ -39,6 +39,13 @@ struct ChildRun {
 ChildRun RunChild(const std::string& commandLine, const std::string& directory,
                   const std::vector<std::string>& environment, DWORD timeoutMilliseconds);
 
+// Runs commandLine until it ends by itself, or kills it once the time is out; its
+// standard handles are this process's (nothing is captured). With an application path,
+// that program is started and commandLine reaches it as written.
+ChildRun RunToEnd(const std::string& commandLine, const std::string& directory,
+                  const std::vector<std::string>& environment, DWORD timeoutMilliseconds,
+                  const std::string& application = "");
+
 // Starts commandLine and returns its process; the caller waits and closes it. With an
 // application path, that program is started and commandLine may be anything.
 PROCESS_INFORMATION StartChild(const std::string& commandLine, const std::string& directory,
@@ -75,3 +82,5 @@ bool WaitForFileText(const std::string& path, const std::string& text, DWORD tim
 // Registry value of the VM launch, in the view of this program's bitness.
 void SetHeapValue(DWORD type, const void* data, DWORD bytes);
 void DeleteHeapKey();
+// Lets everyone read the key and nobody write it; DeleteHeapKey lifts that again.
+void RestrictHeapKeyToReading();
