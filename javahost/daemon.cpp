@@ -135,12 +135,3 @@ unsigned __stdcall DaemonThread(void* parameter) {
     }
     return kDaemonEnded;
 }
-
-DWORD DaemonStartFailure(HANDLE worker) {
-    DWORD code = STILL_ACTIVE;
-    if (WaitForSingleObject(worker, 0) != WAIT_OBJECT_0 || !GetExitCodeThread(worker, &code) ||
-        code == kDaemonEnded || code == kDaemonMainThrew) {
-        return 0;
-    }
-    return code;
-}

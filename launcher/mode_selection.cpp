@@ -43,7 +43,8 @@ int RunSelectedMode(HINSTANCE instance) {
     int exitCode = 0;
     if (StartStandaloneWorker()) {
         // No other thread touches the handle in this mode (service_control.h).
-        exitCode = RunStandalone(instance, GetServiceControlState()->workerThread);
+        exitCode =
+            RunStandalone(instance, GetServiceControlState()->workerThread, WorkerStartFailure);
     }
     return EndProcess(exitCode);
 }

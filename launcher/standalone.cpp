@@ -3,7 +3,6 @@
 // window, or when the daemon could not start.
 #include "launcher/standalone.h"
 
-#include "javahost/daemon.h"
 #include "launcher/entry.h"
 #include "launcher/log.h"
 #include "launcher/system_calls.h"
@@ -57,7 +56,7 @@ static bool DispatchWaitingMessages() {
 
 // The message loop, also woken when the worker ends. The queue is emptied after every
 // wake, so no message already waiting is left unseen by the next wait.
-static int RunMessageLoop(HANDLE worker) {
+static int RunMessageLoop(HANDLE worker, WorkerStartFailureRule startFailure) {
     DWORD watched = worker != nullptr ? 1 : 0;
     for (;;) {
         DWORD woke =
@@ -65,7 +64,7 @@ static int RunMessageLoop(HANDLE worker) {
         if (woke == WAIT_FAILED) {
             watched = 0;  // cannot happen with a live handle; never spin on it
         } else if (watched == 1 && woke == WAIT_OBJECT_0) {
-            DWORD failure = DaemonStartFailure(worker);
+            DWORD failure = startFailure(worker);
             if (failure != 0) {
                 return static_cast<int>(failure);
             }
@@ -77,7 +76,7 @@ static int RunMessageLoop(HANDLE worker) {
     }
 }
 
-int RunStandalone(HINSTANCE instance, HANDLE worker) {
+int RunStandalone(HINSTANCE instance, HANDLE worker, WorkerStartFailureRule startFailure) {
     RegisterAsServiceProcess();
     if (!FindWindowCalls()) {
         // Without a window nothing keeps the process: say why it ends at once.
@@ -104,5 +103,5 @@ int RunStandalone(HINSTANCE instance, HANDLE worker) {
     g_optional.ShowWindow(window, SW_HIDE);
     g_optional.UpdateWindow(window);
 
-    return RunMessageLoop(worker);
+    return RunMessageLoop(worker, startFailure);
 }

@@ -4,10 +4,14 @@
 
 #include <windows.h>
 
+// The exit code of an ended worker whose daemon could not start, else 0 (the mode
+// selection hands in the service's rule, so that both hosts end on the same codes).
+typedef DWORD (*WorkerStartFailureRule)(HANDLE worker);
+
 // Runs the message loop until the hidden window is destroyed (returns 0), or until the
-// worker ends because the daemon could not start (returns the worker's exit code: with
-// nothing to host, the process ends with it). A worker whose main returned or threw
-// leaves the loop running, for the threads the daemon may have started. Loads the window
-// functions first: when they cannot be had it traces why and returns 0 at once, as
-// nothing else would keep the process alive.
-int RunStandalone(HINSTANCE instance, HANDLE worker);
+// worker ends and startFailure names a code (returns it: with nothing to host, the
+// process ends with it). A worker whose main returned or threw leaves the loop running,
+// for the threads the daemon may have started. Loads the window functions first: when
+// they cannot be had it traces why and returns 0 at once, as nothing else would keep the
+// process alive.
+int RunStandalone(HINSTANCE instance, HANDLE worker, WorkerStartFailureRule startFailure);

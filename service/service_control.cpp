@@ -62,6 +62,15 @@ int InitService() {
     return kInitServiceSucceeded;
 }
 
+DWORD WorkerStartFailure(HANDLE worker) {
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(worker, 0) != WAIT_OBJECT_0 || !GetExitCodeThread(worker, &code) ||
+        code == kDaemonEnded || code == kDaemonMainThrew) {
+        return 0;
+    }
+    return code;
+}
+
 bool PauseService() {
     LogText("<<PauseService called>>\n");
     AcquireSRWLockExclusive(&g_handleLock);

@@ -51,6 +51,12 @@ bool PauseService();
 void ResumeService();
 void StopService();
 
+// The exit code of a worker that has ended because the daemon could not start (no VM,
+// no daemon class, no main, ...), or 0: still running, or main returned or threw, after
+// which threads that the daemon started may be serving. Both hosts, the service and the
+// standalone process, end on such a code.
+DWORD WorkerStartFailure(HANDLE worker);
+
 // --- Reports to the service control manager
 // Sends one status report; a refused report asks the service to stop. Non-zero when
 // the report was accepted.

@@ -4,7 +4,6 @@
 
 #include <stdio.h>
 
-#include "javahost/daemon.h"
 #include "launcher/entry.h"
 #include "launcher/log.h"
 #include "launcher/system_calls.h"
@@ -37,7 +36,7 @@ static DWORD WaitForStopOrFailedDaemon(HANDLE stopEvent) {
     HANDLE worker = GetServiceControlState()->workerThread;
     HANDLE waitFor[] = {stopEvent, worker};
     if (WaitForMultipleObjects(2, waitFor, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
-        DWORD failure = DaemonStartFailure(worker);
+        DWORD failure = WorkerStartFailure(worker);
         if (failure != 0) {
             return failure;
         }
