@@ -25,7 +25,16 @@ static LogSettings g_logSettings;  // all zero at process start
 // safe against suspension because the one thread the program suspends or kills is
 // stopped only while the stopping thread itself holds this lock (TryLockLogSink), so
 // that thread never sits suspended or dies inside it.
-static SRWLOCK g_sinkLock = SRWLOCK_INIT;
+//
+// A critical section, not a slim reader/writer lock: on Windows 7 a slim lock's waiter
+// first commits to wait and then enters the kernel, and releasing the lock blocks until
+// that waiter has entered its wait. A worker suspended between the two would hold up
+// the control path's release for as long as it stays suspended. A critical section's
+// release signals its event and never waits on a waiter.
+static CRITICAL_SECTION g_sinkLock;
+// Made ready while the program's static data is set up, before WinMain and so before
+// any thread could write; no static initializer of the program writes to the log.
+static const bool g_sinkLockReady = (InitializeCriticalSection(&g_sinkLock), true);
 
 enum {
     kLineBufferBytes = 512,  // one chunk of a piece with its line feeds turned to CR LF
@@ -46,11 +55,11 @@ void SetLogFilePath(const char* path) {
 }
 
 bool TryLockLogSink() {
-    return TryAcquireSRWLockExclusive(&g_sinkLock) != 0;
+    return TryEnterCriticalSection(&g_sinkLock) != 0;
 }
 
 void UnlockLogSink() {
-    ReleaseSRWLockExclusive(&g_sinkLock);
+    LeaveCriticalSection(&g_sinkLock);
 }
 
 static void WriteAtEnd(HANDLE file, const char* bytes, DWORD count) {
@@ -94,9 +103,9 @@ void LogText(const char* text) {
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
-            AcquireSRWLockExclusive(&g_sinkLock);
+            EnterCriticalSection(&g_sinkLock);
             AppendInTextMode(file, text);
-            ReleaseSRWLockExclusive(&g_sinkLock);
+            LeaveCriticalSection(&g_sinkLock);
             CloseHandle(file);
         }
     }
