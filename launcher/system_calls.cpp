@@ -16,6 +16,7 @@ static const SystemCalls kRealSystemCalls = {
     ::CloseHandle,
     ::_beginthreadex,
     ::SuspendThread,
+    ::GetThreadContext,
     ::ResumeThread,
     ::TerminateThread,
     ::TerminateProcess,

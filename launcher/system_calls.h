@@ -25,6 +25,7 @@ struct SystemCalls {
     uintptr_t(__cdecl* BeginThread)(void* security, unsigned stackBytes, ThreadBody body,
                                     void* parameter, unsigned flags, unsigned* threadId);
     DWORD(WINAPI* SuspendThread)(HANDLE thread);
+    BOOL(WINAPI* GetThreadContext)(HANDLE thread, LPCONTEXT context);
     DWORD(WINAPI* ResumeThread)(HANDLE thread);
     BOOL(WINAPI* TerminateThread)(HANDLE thread, DWORD exitCode);
     BOOL(WINAPI* TerminateProcess)(HANDLE process, UINT exitCode);

@@ -18,6 +18,7 @@ enum : DWORD {
     // answer to a control, with room for the reports around it.
     kControlLockLimitMilliseconds = 3000,
     kControlLockRetryMilliseconds = 1,
+    kSuspendFailed = 0xFFFFFFFF,  // SuspendThread's (DWORD)-1
 };
 
 void FindControlLocks() {
@@ -94,14 +95,34 @@ static void ReleaseControlLocks() {
     ReleasePebLock();
 }
 
+static bool HasEnded(HANDLE thread) {
+    return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+}
+
+// Suspends worker and waits until it has stopped; the control locks are held. A worker
+// that has ended is as good as stopped, also when it ends while this runs.
+static bool StopWorker(HANDLE worker) {
+    if (HasEnded(worker)) {
+        return true;
+    }
+    if (g_system.SuspendThread(worker) == kSuspendFailed) {
+        return HasEnded(worker);
+    }
+    CONTEXT context = {};
+    context.ContextFlags = CONTEXT_CONTROL;
+    if (!g_system.GetThreadContext(worker, &context)) {
+        // Nothing proves that it stopped: undo the suspension, as if none had been made.
+        g_system.ResumeThread(worker);
+        return HasEnded(worker);
+    }
+    return true;
+}
+
 bool SuspendWorkerOutsideControlLocks(HANDLE worker) {
     if (!HoldControlLocks()) {
         return false;
     }
-    g_system.SuspendThread(worker);
-    CONTEXT context = {};
-    context.ContextFlags = CONTEXT_CONTROL;
-    GetThreadContext(worker, &context);
+    bool stopped = StopWorker(worker);
     ReleaseControlLocks();
-    return true;
+    return stopped;
 }

@@ -40,6 +40,9 @@
 void FindControlLocks();
 
 // Suspends worker where it holds none of the control path's locks, and returns only once
-// it has really stopped (suspension is asynchronous; asking for its context waits). False,
-// with the worker left running, when the locks could not be had within the time limit.
+// it has really stopped: suspension is asynchronous, and asking for the thread's context
+// returns only when it has. True also for a worker that has already ended, which nothing
+// needs to stop. False, with the worker running and not suspended, when the locks could
+// not be had within the time limit, when the suspension failed on a live worker, or when
+// the context could not be had (the suspension is then undone).
 bool SuspendWorkerOutsideControlLocks(HANDLE worker);

@@ -184,8 +184,8 @@ void terminate(DWORD win32ExitCode, DWORD serviceSpecificExitCode) {
     if (wasRunning) {
         // Stopped first outside the control path's locks, so that it dies holding none
         // of them, only locks that nothing after this point takes (the runtime's, the
-        // loader's, the VM's). Should they not come in time, it is ended all the same:
-        // the process ends right below.
+        // loader's, the VM's). Should they not come in time, or the suspension fail, it
+        // is ended all the same: the process ends right below.
         SuspendWorkerOutsideControlLocks(worker);
     }
     g_system.TerminateThread(worker, 0);

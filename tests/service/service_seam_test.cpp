@@ -40,6 +40,12 @@ struct Platform {
     bool failRegistration;
     bool failEvent;
     bool failThread;
+    // The worker's suspension: SuspendThread fails, the worker ends first (while the
+    // suspension is asked for), GetThreadContext fails; how often the context was asked.
+    bool failSuspend;
+    bool endWorkerInSuspend;
+    bool failContext;
+    int contextCalls;
     std::string registeredName;
     std::vector<std::string> calls;  // "SetEvent", "Suspend", "Resume", "TerminateThread", ...
     // The calls and the reports ("Report <state>") and the end of the process
@@ -139,7 +145,27 @@ BOOL WINAPI FakeSetEvent(HANDLE event) {
 }
 DWORD WINAPI FakeSuspend(HANDLE thread) {
     Note("Suspend", thread);
+    if (g_platform.endWorkerInSuspend) {
+        // Killed, not released: a thread that ends by itself needs the heap, which the
+        // control path holds here.
+        TerminateThread(thread, 0);
+        WaitForSingleObject(thread, 5000);
+    }
+    if (g_platform.failSuspend) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return static_cast<DWORD>(-1);
+    }
     return SuspendThread(thread);
+}
+BOOL WINAPI FakeGetThreadContext(HANDLE thread, LPCONTEXT context) {
+    EnterCriticalSection(&g_platform.lock);
+    ++g_platform.contextCalls;
+    LeaveCriticalSection(&g_platform.lock);
+    if (g_platform.failContext) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return GetThreadContext(thread, context);
 }
 DWORD WINAPI FakeResume(HANDLE thread) {
     Note("Resume", thread);
@@ -179,6 +205,8 @@ protected:
         g_platform.refuseReport = 0;
         g_platform.refuseError = ERROR_INVALID_HANDLE;
         g_platform.failRegistration = g_platform.failEvent = g_platform.failThread = false;
+        g_platform.failSuspend = g_platform.endWorkerInSuspend = g_platform.failContext = false;
+        g_platform.contextCalls = 0;
         g_platform.usedClosedHandle = g_platform.terminatedProcess = false;
         g_platform.event = g_platform.worker = nullptr;
         g_platform.workerBody = FakeWorker;
@@ -198,6 +226,7 @@ protected:
         g_system.TerminateThread = FakeTerminateThread;
         g_system.CloseHandle = FakeCloseHandle;
         g_system.TerminateProcess = FakeTerminateProcess;
+        g_system.GetThreadContext = FakeGetThreadContext;
         ResetLogSettings();
         log_ = FreshDirectory("service-seam") + "\\trace.log";
         SetLogFilePath(log_.c_str());
@@ -794,5 +823,70 @@ TEST_F(Service, PauseThatCannotHaveTheLocksInTimeReportsRunningAndLeavesTheWorke
     EXPECT_EQ(g_platform.reports.back(), (Report{7, 0, 0, 0, 0, 7}));
     EXPECT_EQ(g_platform.calls, (std::vector<std::string>{"Suspend"}));
 }
+
+// --- A pause is reported only when the worker is known to have stopped
+
+struct CheckedSuspension {
+    const char* name;
+    bool failSuspend, endWorkerInSuspend, failContext, workerEndedBefore;
+    std::vector<std::string> calls;  // of the worker's handle, during the pause
+    int contextCalls;
+    DWORD stateAfterwards;  // reported, stored, and told by the paused flag
+};
+
+void PrintTo(const CheckedSuspension& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ServiceCheckedSuspension : public Service,
+                                 public ::testing::WithParamInterface<CheckedSuspension> {};
+
+TEST_P(ServiceCheckedSuspension, PausesOnlyAStoppedOrEndedWorker) {
+    const CheckedSuspension& c = GetParam();
+    SetUpRunning();
+    g_platform.failSuspend = c.failSuspend;
+    g_platform.endWorkerInSuspend = c.endWorkerInSuspend;
+    g_platform.failContext = c.failContext;
+    if (c.workerEndedBefore) {
+        SetEvent(g_platform.workerRelease);
+        ASSERT_EQ(WaitForSingleObject(g_platform.worker, 5000), WAIT_OBJECT_0);
+    }
+    ServiceCtrlHandler(SERVICE_CONTROL_PAUSE);
+    EXPECT_EQ(g_platform.calls, c.calls);
+    EXPECT_EQ(g_platform.contextCalls, c.contextCalls);
+    EXPECT_EQ(g_platform.reports,
+              (std::vector<Report>{{6, 0, 0, 1, 1000, 7}, {c.stateAfterwards, 0, 0, 0, 0, 7}}));
+    EXPECT_EQ(GetServiceControlState()->currentState, c.stateAfterwards);
+    EXPECT_EQ(GetServiceControlState()->paused, c.stateAfterwards == SERVICE_PAUSED ? 1 : 0);
+    EXPECT_EQ(Log(), Crlf("<<PauseService called>>\n"));
+    if (c.stateAfterwards == SERVICE_RUNNING) {
+        // Nothing to continue: the worker was never held, or its suspension was undone.
+        DWORD count = SuspendThread(g_platform.worker);
+        EXPECT_EQ(count, 0u) << "the worker is left suspended";
+        ResumeThread(g_platform.worker);
+        ServiceCtrlHandler(SERVICE_CONTROL_CONTINUE);
+        EXPECT_EQ(Log(), Crlf("<<PauseService called>>\n"));
+    } else {
+        // Paused: continue is answered as for any paused service.
+        ServiceCtrlHandler(SERVICE_CONTROL_CONTINUE);
+        EXPECT_EQ(Log(), Crlf("<<PauseService called>>\n<<ResumeService called>>\n"));
+        EXPECT_EQ(GetServiceControlState()->currentState, DWORD{SERVICE_RUNNING});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachOutcome, ServiceCheckedSuspension,
+    ::testing::Values(
+        CheckedSuspension{"Suspended", false, false, false, false, {"Suspend"}, 1, SERVICE_PAUSED},
+        CheckedSuspension{
+            "SuspendFails", true, false, false, false, {"Suspend"}, 0, SERVICE_RUNNING},
+        CheckedSuspension{
+            "ContextFails", false, false, true, false, {"Suspend", "Resume"}, 1, SERVICE_RUNNING},
+        CheckedSuspension{"WorkerHadEnded", false, false, false, true, {}, 0, SERVICE_PAUSED},
+        CheckedSuspension{
+            "WorkerEndsAsItIsSuspended", true, true, false, false, {"Suspend"}, 0, SERVICE_PAUSED}),
+    [](const ::testing::TestParamInfo<CheckedSuspension>& info) {
+        return std::string(info.param.name);
+    });
 
 }  // namespace
