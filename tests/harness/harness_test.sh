@@ -54,4 +54,35 @@ TESSALY_BUILD_ROOT="$work/build" TESSALY_I686_NOT_RUN="no 32-bit kernel" REQUIRE
     "$scripts/wine-run.sh" i686 "$work/none.exe" >/dev/null 2>&1
 check "launcher fails when i686 is required" 1 $?
 
+# The floor check: a program that imports a Windows 8 function, or one missing from the
+# list, fails with the function's name; within the list and the floor it passes.
+floor="$(cd "$(dirname "$0")/../floor" && pwd)"
+if command -v x86_64-w64-mingw32-gcc >/dev/null; then
+    printf '#include <windows.h>\nint main(void) { FILETIME t; GetSystemTimePreciseAsFileTime(&t); return (int)t.dwLowDateTime & 1; }\n' >"$work/eight.c"
+    x86_64-w64-mingw32-gcc -D_WIN32_WINNT=0x0602 -Wl,--major-os-version,6,--minor-os-version,0 \
+        -Wl,--major-subsystem-version,6,--minor-subsystem-version,0 -o "$work/eight.exe" "$work/eight.c"
+    grep -v '^runtime' "$floor/windows_api.txt" >"$work/list.txt"
+    # A C program links its exception handler from msvcrt.dll instead of kernel32.dll.
+    printf 'import MSVCRT.DLL __C_specific_handler 5.2\nimport KERNEL32.DLL GetSystemTimePreciseAsFileTime 6.2\n' >>"$work/list.txt"
+    output=$(bash "$floor/check_imports.sh" "$work/list.txt" "$work/no-sources" "$work/eight.exe")
+    check "a Windows 8 import fails the floor check" 1 $?
+    check "the floor check names it" yes \
+        "$(grep -q 'KERNEL32.DLL!GetSystemTimePreciseAsFileTime needs Windows 6.2, above the declared floor 6.0' <<<"$output" && echo yes)"
+    grep -v GetSystemTimePreciseAsFileTime "$work/list.txt" >"$work/short.txt"
+    output=$(bash "$floor/check_imports.sh" "$work/short.txt" "$work/no-sources" "$work/eight.exe")
+    check "an import missing from the list fails the floor check" 1 $?
+    check "the floor check names the missing one" yes \
+        "$(grep -q 'GetSystemTimePreciseAsFileTime is imported but not in' <<<"$output" && echo yes)"
+    sed 's/GetSystemTimePreciseAsFileTime 6.2/GetSystemTimePreciseAsFileTime 6.0/' "$work/list.txt" >"$work/vista.txt"
+    bash "$floor/check_imports.sh" "$work/vista.txt" "$work/no-sources" "$work/eight.exe" >/dev/null
+    check "imports within the list and the floor pass" 0 $?
+    mkdir -p "$work/sources/launcher"
+    echo 'FindCall(kernel, "SomethingNew", &g_optional.SomethingNew);' >"$work/sources/launcher/system_calls.cpp"
+    output=$(bash "$floor/check_imports.sh" "$work/vista.txt" "$work/sources" "$work/eight.exe")
+    check "a run-time lookup missing from the list fails" yes \
+        "$(grep -q 'SomethingNew is looked up at run time but has no runtime line' <<<"$output" && echo yes)"
+else
+    check "the mingw-w64 compiler for the floor check's own test" found missing
+fi
+
 checks_summary
