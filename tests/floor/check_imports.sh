@@ -66,6 +66,11 @@ for name in $lookups; do
     awk -v f="$name" '$1 == "runtime" && $3 == f { found = 1 } END { exit !found }' "$list" ||
         fault "$name is looked up at run time but has no runtime line in $list"
 done
+# ...and every runtime line names a lookup that is still made.
+for name in $(awk '$1 == "runtime" { print $3 }' "$list"); do
+    grep -qx "$name" <<<"$lookups" ||
+        fault "$name has a runtime line in $list but is no longer looked up"
+done
 echo "$(wc -w <<<"$lookups") run-time lookups listed"
 
 if [ "$faults" -gt 0 ]; then

@@ -81,6 +81,10 @@ if command -v x86_64-w64-mingw32-gcc >/dev/null; then
     output=$(bash "$floor/check_imports.sh" "$work/vista.txt" "$work/sources" "$work/eight.exe")
     check "a run-time lookup missing from the list fails" yes \
         "$(grep -q 'SomethingNew is looked up at run time but has no runtime line' <<<"$output" && echo yes)"
+    echo "runtime KERNEL32.DLL NoLongerLookedUp 5.1 a fallback" >>"$work/vista.txt"
+    output=$(bash "$floor/check_imports.sh" "$work/vista.txt" "$work/no-sources" "$work/eight.exe")
+    check "a runtime line of a lookup that is gone fails" yes \
+        "$(grep -q 'NoLongerLookedUp has a runtime line in .* but is no longer looked up' <<<"$output" && echo yes)"
 else
     check "the mingw-w64 compiler for the floor check's own test" found missing
 fi
