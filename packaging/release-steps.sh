@@ -46,6 +46,7 @@ release_stage() {  # ARCH TREE STAGE
     cp "$release_source/README.md" "$stage/README.md"
     sed 's/$/\r/' "$release_source/packaging/vmbridge.cfg.example" >"$stage/bridge/vmbridge.cfg.example"
     sed -e "s/@VERSION@/$(release_identity "$tree" version)/g" -e "s/@BITS@/$bits/g" \
+        -e "s/@ARCH@/$(release_arch_name "$arch")/g" \
         -e 's/$/\r/' "$release_source/packaging/what-goes-where.txt" >"$stage/what-goes-where.txt"
 }
 

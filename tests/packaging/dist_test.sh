@@ -46,6 +46,8 @@ while IFS='|' read -r name machine; do
     check "$name: what goes where names version and bitness" 1 \
         "$(grep -c "Quenlor Tessaly $version, $([ "$name" = x64 ] && echo 64 || echo 32)-bit build" \
             "$unpacked/what-goes-where.txt")"
+    check "$name: what goes where names the target's MSI" 1 \
+        "$(grep -c "tessaly-$version-$name.msi installs" "$unpacked/what-goes-where.txt")"
     check "$name: texts for Windows end their lines in CR LF" 0 \
         "$(cat "$unpacked/what-goes-where.txt" "$unpacked/bridge/vmbridge.cfg.example" | grep -vc $'\r$')"
 done <<'TABLE'

@@ -82,18 +82,19 @@ rm -rf "$logdir" "$vmdir" "$program"
 mkdir -p "$vmdir"
 cp "$root/$arch/bin/standin_jvm.dll" "$vmdir/jvm.dll"
 
-pack() {  # VERSION MSI [NAME=value...]
-    local version="$1" msi="$2"
-    shift 2
+pack() {  # ARCH VERSION MSI [NAME=value...]
+    local target="$1" version="$2" msi="$3"
+    shift 3
     (
         unset LOGDIR JAVA_VM MAXHEAPSIZE SERVICE_START JARS
         [ $# -gt 0 ] && export "$@"
-        release_msi_stage "$root/dist-$arch" "$root/dist-$arch/package" "$out/stage-$version" &&
-            release_msi "$arch" "$out/stage-$version" "$msi" "$version"
-    ) || echo "FAILED: packing $version"
+        work="$out/stage-$(basename "$msi" .msi)"
+        release_msi_stage "$root/dist-$target" "$root/dist-$target/package" "$work" &&
+            release_msi "$target" "$work" "$msi" "$version"
+    ) || echo "FAILED: packing $msi"
 }
 for version in 0.0.1 0.0.2 0.0.3; do
-    pack "$version" "$out/tessaly-$version.msi"
+    pack "$arch" "$version" "$out/tessaly-$version.msi"
 done
 
 # A silent install with the three settings.
@@ -182,7 +183,7 @@ mkdir -p "$jars/lib"
 for archive in Morquistelvandrake.jar Vosk.jar lib/brask.jar lib/quillet.jar; do
     echo "archive $archive" >"$jars/$archive"
 done
-pack 0.0.4 "$out/tessaly-org.msi" JARS="$jars" "JAVA_VM=$windows_vm" "LOGDIR=$windows_logdir"
+pack "$arch" 0.0.4 "$out/tessaly-org.msi" JARS="$jars" "JAVA_VM=$windows_vm" "LOGDIR=$windows_logdir"
 msiexec /i "$(windows_path "$out/tessaly-org.msi")" /qn
 check "organisation's package: msiexec" 0 $?
 check "organisation's package: start type auto" 2 "$(config start)"
@@ -204,4 +205,20 @@ check "without the bridge: no javai.dll" no "$([ -e "$program/bin/javai.dll" ] &
 check "without the bridge: feature Bridge" absent "$(win "$tools/msiprobe.exe" feature "$code" Bridge)"
 msiexec /x "$code" /qn
 check "without the bridge: removed" "" "$(products)"
+
+# The 64-bit package of the same version replaces the 32-bit one: one upgrade code, one
+# service. (Installing the 32-bit package runs its 32-bit custom action.)
+if [ "$name" = x86 ]; then
+    pack x86_64 0.0.1 "$out/tessaly-x64-0.0.1.msi"
+    msiexec /i "$(windows_path "$out/tessaly-0.0.1.msi")" /qn
+    check "other target: x86 installed" 0 $?
+    msiexec /i "$(windows_path "$out/tessaly-x64-0.0.1.msi")" /qn
+    check "other target: x64 of the same version installed" 0 $?
+    check "other target: one product" 0.0.1 "$(products)"
+    check "other target: the service runs the 64-bit program" \
+        'C:\Program Files\Quenlor\Tessaly\tessaly.exe' "$(config path | grep -oF 'C:\Program Files\Quenlor\Tessaly\tessaly.exe')"
+    check "other target: the 32-bit program removed" no "$([ -e "$program/tessaly.exe" ] && echo yes || echo no)"
+    msiexec /x "$(product_code)" /qn
+    check "other target: removed" "" "$(products)"
+fi
 checks_summary
