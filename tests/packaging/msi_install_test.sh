@@ -13,6 +13,7 @@ set -u
 here="$(cd "$(dirname "$0")" && pwd)"
 . "$here/../support/shell_checks.sh"
 . "$here/../../packaging/release-steps.sh"
+. "$here/msi_kit.sh"
 mkdir -p "$1"
 root="$(cd "$1" && pwd)"
 arch="$2"
@@ -82,19 +83,8 @@ rm -rf "$logdir" "$vmdir" "$program"
 mkdir -p "$vmdir"
 cp "$root/$arch/bin/standin_jvm.dll" "$vmdir/jvm.dll"
 
-pack() {  # ARCH VERSION MSI [NAME=value...]
-    local target="$1" version="$2" msi="$3"
-    shift 3
-    (
-        unset LOGDIR JAVA_VM MAXHEAPSIZE SERVICE_START JARS
-        [ $# -gt 0 ] && export "$@"
-        work="$out/stage-$(basename "$msi" .msi)"
-        release_msi_stage "$root/dist-$target" "$root/dist-$target/package" "$work" &&
-            release_msi "$target" "$work" "$msi" "$version"
-    ) || echo "FAILED: packing $msi"
-}
 for version in 0.0.1 0.0.2 0.0.3; do
-    pack "$arch" "$version" "$out/tessaly-$version.msi"
+    msi_pack "$arch" "$version" "$out/tessaly-$version.msi"
 done
 
 # A silent install with the three settings.
@@ -179,11 +169,8 @@ check "uninstall: the log kept" yes "$([ -s "$log" ] && echo yes)"
 # An organisation's package: the daemon's archives and its VM built in; it starts
 # automatically, and at the end of its install.
 jars="$out/jars"
-mkdir -p "$jars/lib"
-for archive in Morquistelvandrake.jar Vosk.jar lib/brask.jar lib/quillet.jar; do
-    echo "archive $archive" >"$jars/$archive"
-done
-pack "$arch" 0.0.4 "$out/tessaly-org.msi" JARS="$jars" "JAVA_VM=$windows_vm" "LOGDIR=$windows_logdir"
+msi_archives "$jars"
+msi_pack "$arch" 0.0.4 "$out/tessaly-org.msi" JARS="$jars" "JAVA_VM=$windows_vm" "LOGDIR=$windows_logdir"
 msiexec /i "$(windows_path "$out/tessaly-org.msi")" /qn
 check "organisation's package: msiexec" 0 $?
 check "organisation's package: start type auto" 2 "$(config start)"
@@ -209,7 +196,7 @@ check "without the bridge: removed" "" "$(products)"
 # The 64-bit package of the same version replaces the 32-bit one: one upgrade code, one
 # service. (Installing the 32-bit package runs its 32-bit custom action.)
 if [ "$name" = x86 ]; then
-    pack x86_64 0.0.1 "$out/tessaly-x64-0.0.1.msi"
+    msi_pack x86_64 0.0.1 "$out/tessaly-x64-0.0.1.msi"
     msiexec /i "$(windows_path "$out/tessaly-0.0.1.msi")" /qn
     check "other target: x86 installed" 0 $?
     msiexec /i "$(windows_path "$out/tessaly-x64-0.0.1.msi")" /qn

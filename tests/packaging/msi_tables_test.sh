@@ -12,6 +12,7 @@ set -u
 here="$(cd "$(dirname "$0")" && pwd)"
 . "$here/../support/shell_checks.sh"
 . "$here/../../packaging/release-steps.sh"
+. "$here/msi_kit.sh"
 mkdir -p "$1"
 root="$(cd "$1" && pwd)"
 out="$root/msi-check"
@@ -24,32 +25,16 @@ property() { rows "$1" Property | sed -n "s/^$2\t//p"; }
 # Column N (from 1) of the row of TABLE whose first column is KEY.
 cell() { rows "$1" "$2" | awk -F'\t' -v key="$3" -v n="$4" '$1 == key { print $n }'; }
 
-# Packs ARCH's Release tree at VERSION into MSI with the settings NAME=value given after it.
-pack() {  # ARCH VERSION MSI [NAME=value...]
-    local arch="$1" version="$2" msi="$3"
-    shift 3
-    (
-        unset LOGDIR JAVA_VM MAXHEAPSIZE SERVICE_START JARS
-        [ $# -gt 0 ] && export "$@"
-        work="$out/stage-$(basename "$msi" .msi)"
-        release_msi_stage "$root/dist-$arch" "$root/dist-$arch/package" "$work" &&
-            release_msi "$arch" "$work" "$msi" "$version"
-    )
-}
-
 # The daemon's archives, as make dist JARS=DIR takes them.
 jars="$out/jars"
-mkdir -p "$jars/lib"
-for archive in Morquistelvandrake.jar Vosk.jar lib/brask.jar lib/quillet.jar; do
-    echo "archive $archive" >"$jars/$archive"
-done
+msi_archives "$jars"
 
 codes=""
 # arch | template | program files | component bits | registry search type
 while IFS='|' read -r arch template files bits search; do
     name=$(release_arch_name "$arch")
     msi="$out/plain-$name.msi"
-    pack "$arch" 1.2.3 "$msi"
+    msi_pack "$arch" 1.2.3 "$msi"
     check "$name: package built" yes "$([ -f "$msi" ] && echo yes)"
     check "$name: platform" "$template" "$(msiinfo suminfo "$msi" | sed -n 's/^Template: //p')"
     check "$name: program folder" "$files" "$(cell "$msi" Directory QuenlorProgramFolder 2)"
@@ -101,15 +86,15 @@ TABLE
 
     # The same inputs give the same product code; another version or target another one.
     codes="$codes $(property "$msi" ProductCode)"
-    pack "$arch" 1.2.3 "$out/again-$name.msi"
+    msi_pack "$arch" 1.2.3 "$out/again-$name.msi"
     check "$name: same product code for the same inputs" "$(property "$msi" ProductCode)" \
         "$(property "$out/again-$name.msi" ProductCode)"
-    pack "$arch" 1.2.4 "$out/next-$name.msi"
+    msi_pack "$arch" 1.2.4 "$out/next-$name.msi"
     codes="$codes $(property "$out/next-$name.msi" ProductCode)"
 
     # An organisation's package: its defaults, and with JARS the archives, started at the end.
     org="$out/org-$name.msi"
-    pack "$arch" 1.2.3 "$org" 'LOGDIR=D:\Logs\Tessaly' 'JAVA_VM=C:\Program Files\Java\jdk-21' \
+    msi_pack "$arch" 1.2.3 "$org" 'LOGDIR=D:\Logs\Tessaly' 'JAVA_VM=C:\Program Files\Java\jdk-21' \
         MAXHEAPSIZE=268435456 JARS="$jars"
     check "$name: built-in defaults" \
         'D:\Logs\Tessaly|C:\Program Files\Java\jdk-21|268435456|auto' \
@@ -118,7 +103,7 @@ TABLE
         "$(rows "$org" File | awk -F'\t' '$2 ~ /^Daemon/ { print $3 }' | tr '\n' ' ' | sed 's/ $//')"
     check "$name: started at the end when automatic" 'ServiceWasRunning OR SERVICE_START = "auto"' \
         "$(cell "$org" Component ServiceStart 5)"
-    pack "$arch" 1.2.3 "$out/org-demand-$name.msi" JARS="$jars" SERVICE_START=demand
+    msi_pack "$arch" 1.2.3 "$out/org-demand-$name.msi" JARS="$jars" SERVICE_START=demand
     check "$name: archives with SERVICE_START=demand" demand \
         "$(property "$out/org-demand-$name.msi" SERVICE_START)"
 done <<'TABLE'
