@@ -131,10 +131,16 @@ check "start: the stand-in VM ran" yes "$([ -s "$vmdir/jvm.rec" ] && echo yes)"
 # A user's own settings, which the package never owns.
 printf '# kept\r\n' >"$program/bin/vmbridge.cfg"
 
-# Each row: an msiexec run, then the products, the start type, the service's state and
-# how often it has started. A running service is started again by an upgrade.
-# name | package | settings (;) | exit code | products | start type | state | starts
-while IFS='|' read -r step package settings code installed start running starts; do
+# Each row: the service paused first or not, an msiexec run, then the products, the
+# start type, the service's state and how often it has started. A running or paused
+# service is started again by an upgrade, and runs.
+# name | pause | package | settings (;) | exit code | products | start type | state | starts
+while IFS='|' read -r step pause package settings code installed start running starts; do
+    if [ "$pause" = pause ]; then
+        win "$tools/svcctl.exe" control "$service" 2 >/dev/null
+        wait_state 7
+        check "$step: paused first" 7 "$(state)"
+    fi
     IFS=';' read -ra argv <<<"$settings"
     msiexec /i "$(windows_path "$out/tessaly-$package.msi")" /qn "${argv[@]}"
     check "$step: msiexec" $((code % 256)) $?  # the exit code as Linux keeps it
@@ -147,10 +153,10 @@ while IFS='|' read -r step package settings code installed start running starts;
     check "$step: vm as the first install gave it" "$windows_vm" "$(value 'Software\Quenlor\Tessaly' vm)"
     check "$step: a user's vmbridge.cfg kept" yes "$([ -f "$program/bin/vmbridge.cfg" ] && echo yes)"
 done <<'TABLE'
-upgrade without settings, running|0.0.2||0|0.0.2|3|4|2
-upgrade to automatic start|0.0.3|SERVICE_START=auto|0|0.0.3|2|4|3
-older version refused|0.0.1||1603|0.0.3|2|4|3
-SERVICE_START neither auto nor demand refused|0.0.3|SERVICE_START=often|1603|0.0.3|2|4|3
+upgrade without settings, running||0.0.2||0|0.0.2|3|4|2
+upgrade to automatic start, paused|pause|0.0.3|SERVICE_START=auto|0|0.0.3|2|4|3
+older version refused||0.0.1||1603|0.0.3|2|4|3
+SERVICE_START neither auto nor demand refused||0.0.3|SERVICE_START=often|1603|0.0.3|2|4|3
 TABLE
 
 # The uninstall: service, program and values gone; the log and a user's file kept.
