@@ -5,10 +5,10 @@
 # REQUIRE_I686=1 make test: fail, instead of skipping, where i686 cannot run.
 # make soak: the endurance test of the service's controls at full count, on each
 #            target that runs here.
-# make dist: Release builds of both targets, one zip per target and SHA256SUMS in dist/
-#            (README, "Building a release"). VERSION=x.y.z overrides the project's
-#            version; SIGN_CERT=... SIGN_KEY=... [SIGN_TIMESTAMP_URL=...] sign the
-#            binaries and packages. The MSI packages beside the zips take an
+# make dist: Release builds of both targets, one zip and one MSI per target and
+#            SHA256SUMS in dist/ (README, "Building a release"). VERSION=x.y.z overrides
+#            the project's version; SIGN_CERT=... SIGN_KEY=... [SIGN_TIMESTAMP_URL=...]
+#            sign the binaries and packages. The MSI packages beside the zips take an
 #            organisation's defaults: LOGDIR=... JAVA_VM=... MAXHEAPSIZE=...
 #            SERVICE_START=auto|demand JARS=DIR (the daemon's four archives).
 BUILD := build
