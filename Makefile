@@ -5,10 +5,12 @@
 # REQUIRE_I686=1 make test: fail, instead of skipping, where i686 cannot run.
 # make soak: the endurance test of the service's controls at full count, on each
 #            target that runs here.
-# make dist: Release builds of both targets, one zip per target and SHA256SUMS in dist/
-#            (README, "Building a release"). VERSION=x.y.z overrides the project's
-#            version; SIGN_CERT=... SIGN_KEY=... [SIGN_TIMESTAMP_URL=...] sign the
-#            binaries.
+# make dist: Release builds of both targets, one zip and one MSI per target and
+#            SHA256SUMS in dist/ (README, "Building a release"). VERSION=x.y.z overrides
+#            the project's version; SIGN_CERT=... SIGN_KEY=... [SIGN_TIMESTAMP_URL=...]
+#            sign the binaries and packages. The MSI packages beside the zips take an
+#            organisation's defaults: LOGDIR=... JAVA_VM=... MAXHEAPSIZE=...
+#            SERVICE_START=auto|demand JARS=DIR (the daemon's four archives).
 BUILD := build
 DIST := dist
 JOBS := 2
@@ -51,7 +53,9 @@ clean:
 
 dist: deps
 	VERSION='$(VERSION)' JOBS='$(JOBS)' SIGN_CERT='$(SIGN_CERT)' SIGN_KEY='$(SIGN_KEY)' \
-		SIGN_TIMESTAMP_URL='$(SIGN_TIMESTAMP_URL)' bash packaging/dist.sh $(BUILD) $(DIST)
+		SIGN_TIMESTAMP_URL='$(SIGN_TIMESTAMP_URL)' LOGDIR='$(LOGDIR)' JAVA_VM='$(JAVA_VM)' \
+		MAXHEAPSIZE='$(MAXHEAPSIZE)' SERVICE_START='$(SERVICE_START)' JARS='$(JARS)' \
+		bash packaging/dist.sh $(BUILD) $(DIST)
 
 # make bench: the host measured beside its floors under Wine; the table goes to
 # $(BUILD)/bench.md.

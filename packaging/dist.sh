@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # make dist: Release builds of both targets in trees of their own (BUILD_ROOT/dist-i686,
 # BUILD_ROOT/dist-x86_64, apart from the test builds), their binaries signed when a
-# certificate is given, one zip per target in DIST_DIR (made anew), SHA256SUMS last.
+# certificate is given, one zip and one Windows Installer package per target in DIST_DIR
+# (made anew), the packages signed too, SHA256SUMS last.
 #   packaging/dist.sh BUILD_ROOT DIST_DIR
 # Environment: VERSION (x.y.z; empty for the project's), SIGN_CERT with SIGN_KEY (PEM or
 # DER), SIGN_TIMESTAMP_URL (an RFC 3161 time-stamp server), SOURCE_DATE_EPOCH (default:
-# the commit's time).
+# the commit's time); the packages' own defaults LOGDIR, JAVA_VM, MAXHEAPSIZE,
+# SERVICE_START and JARS (a folder with the daemon's archives).
 set -eu
 . "$(dirname "$0")/release-steps.sh"
 mkdir -p "${1:-build}"
@@ -17,8 +19,10 @@ release_signing_wanted
 signing=$?
 set -e
 [ "$signing" -eq 2 ] && exit 1
+# Settings that would stop the packages are refused before anything is built.
+release_msi_settings_valid || exit 1
 if [ "$signing" -eq 0 ]; then
-    echo "dist: signing tessaly.exe and javai.dll with $SIGN_CERT${SIGN_TIMESTAMP_URL:+, time stamp from $SIGN_TIMESTAMP_URL}"
+    echo "dist: signing tessaly.exe, javai.dll and the packages with $SIGN_CERT${SIGN_TIMESTAMP_URL:+, time stamp from $SIGN_TIMESTAMP_URL}"
     [ -n "${SIGN_TIMESTAMP_URL:-}" ] ||
         echo "dist: no SIGN_TIMESTAMP_URL: the signatures expire with the certificate"
 else
@@ -48,6 +52,14 @@ for arch in i686 x86_64; do
     version=$this_version
     release_zip "$stage" "$dist/tessaly-$version-$(release_arch_name "$arch").zip" \
         "$(release_identity "$tree" epoch)"
+    # The package holds the signed binaries and its own signed custom action, and is
+    # signed itself.
+    msi_stage="$tree/msi-package"
+    msi="$dist/tessaly-$version-$(release_arch_name "$arch").msi"
+    release_msi_stage "$tree" "$stage" "$msi_stage"
+    [ "$signing" -eq 0 ] && release_sign_file "$msi_stage/msiactions.dll"
+    release_msi "$arch" "$msi_stage" "$msi" "$version"
+    [ "$signing" -eq 0 ] && release_sign_file "$msi"
 done
 release_checksums "$dist"
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on Debian 12, when it is missing: the
 # mingw-w64 cross compilers, the 64-bit Wine, GoogleTest's sources, clang with its
-# sanitizer and fuzzer runtimes, what a release is packed and signed with and, where
+# sanitizer and fuzzer runtimes, what a release is packed, packaged and signed with and, where
 # this machine runs 32-bit programs, the 32-bit Wine. Run as root; does nothing when all
 # is there already.
 #   scripts/install-deps.sh [BUILD_ROOT]
@@ -20,6 +20,8 @@ packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
 packages+=(openjdk-17-jdk-headless)
 # make dist packs and signs with these; the tests make throwaway certificates.
 packages+=(zip unzip osslsigncode openssl)
+# make dist builds the Windows Installer packages with these; the tests read them back.
+packages+=(wixl msitools)
 packages32=(wine32:i386)
 update_log=/tmp/tessaly-apt-update.log
 update_tries=5

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: the Windows test programs of both targets under Wine through CTest,
 # the Release build that make dist ships (reproducible, its version resource, signed),
-# then the native sanitizer tests and a bounded fuzz run. Exits non-zero when anything
+# make dist and its Windows Installer packages (their tables; installed, upgraded and
+# removed under Wine), then the native sanitizer tests and a bounded fuzz run. Exits non-zero when anything
 # failed, after printing every summary.
 #   scripts/run-tests.sh BUILD_ROOT
 # The i686 programs run where this machine runs 32-bit programs. Where the kernel
@@ -101,8 +102,24 @@ run "version resource of the Release files, through the Windows API under Wine" 
     "$release/bridge/javai.dll"
 run "Authenticode signing of the Release files with throwaway certificates" \
     bash "$here/../tests/packaging/signing_test.sh" "$release/tessaly.exe" "$release/bridge/javai.dll"
-run "make dist: both zips and SHA256SUMS, unsigned and signed" \
+run "make dist: both zips, both MSIs and SHA256SUMS, unsigned and signed" \
     bash "$here/../tests/packaging/dist_test.sh" "$root"
+# The MSIs, from the Release trees that make dist's script built above: their tables
+# (both targets, no Wine), then installed, upgraded and removed under Wine's msiexec, on
+# each target that runs here.
+run "Windows Installer packages of both targets, their tables read back" \
+    bash "$here/../tests/packaging/msi_tables_test.sh" "$root"
+run "Windows Installer package, x64, under Wine's msiexec: install, upgrade, uninstall" \
+    bash "$here/../tests/packaging/msi_install_test.sh" "$root" x86_64
+msi_x86_title="Windows Installer package, x86, under Wine's msiexec: install, upgrade, uninstall"
+if [ -n "$i686_reason" ] && [ "${REQUIRE_I686:-0}" != 1 ]; then
+    echo
+    echo "=== $msi_x86_title: NOT RUN ($i686_reason)"
+    summary+=("NOT RUN: $msi_x86_title ($i686_reason)")
+    not_run=$((not_run + 1))
+else
+    run "$msi_x86_title" bash "$here/../tests/packaging/msi_install_test.sh" "$root" i686
+fi
 
 native="$root/native"
 run "native build (clang, AddressSanitizer, UndefinedBehaviorSanitizer)" \

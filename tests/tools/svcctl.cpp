@@ -4,6 +4,7 @@
 //   svcctl start NAME                              svcctl query NAME
 //   svcctl control NAME CODE                       svcctl wait NAME STATE MILLISECONDS
 //   svcctl purge TEXT   stops and deletes every service whose program path holds TEXT
+//   svcctl config NAME  prints the service's configuration, one "key=value" a line
 //
 // Status lines read "state=4 controls=7 win32=0 specific=0 checkpoint=0 wait=0".
 // Exit code 0 on success, else the Win32 error code of the failing call.
@@ -76,10 +77,31 @@ static int Fail(const char* what) {
     return error != 0 ? static_cast<int>(error) : 1;
 }
 
+// The path, start type, display name, account and description, as the manager keeps them.
+static int PrintConfig(SC_HANDLE service) {
+    static BYTE config[8192];
+    static BYTE description[8192];
+    DWORD needed = 0;
+    QUERY_SERVICE_CONFIGA* c = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(config);
+    SERVICE_DESCRIPTIONA* d = reinterpret_cast<SERVICE_DESCRIPTIONA*>(description);
+    if (!QueryServiceConfigA(service, c, sizeof config, &needed)) {
+        return Fail("QueryServiceConfig");
+    }
+    if (!QueryServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, description, sizeof description,
+                              &needed)) {
+        return Fail("QueryServiceConfig2");
+    }
+    printf("path=%s\nstart=%lu\ndisplay=%s\naccount=%s\ndescription=%s\n", c->lpBinaryPathName,
+           c->dwStartType, c->lpDisplayName, c->lpServiceStartName,
+           d->lpDescription != nullptr ? d->lpDescription : "");
+    return 0;
+}
+
 int main(int argc, char** argv) {
     if (argc < 3) {
-        fprintf(stderr,
-                "usage: svcctl create|start|control|query|wait|delete NAME ... | purge TEXT\n");
+        fprintf(
+            stderr,
+            "usage: svcctl create|start|control|query|wait|config|delete NAME ... | purge TEXT\n");
         return 1;
     }
     const char* command = argv[1];
@@ -145,6 +167,11 @@ int main(int argc, char** argv) {
             Sleep(50);
         }
         PrintStatus(status);
+    } else if (strcmp(command, "config") == 0) {
+        int code = PrintConfig(service);
+        if (code != 0) {
+            return code;
+        }
     } else if (strcmp(command, "delete") == 0) {
         if (!DeleteService(service)) {
             return Fail("DeleteService");

@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# The Windows Installer packages of both targets, read back without installing them
+# (msiinfo, msiextract): what msibuild adds to wixl's tables (SecureCustomProperties,
+# MsiServiceConfigFailureActions, the components' conditions, the upgrade of the same
+# version), the bitness of components and registry searches, the binaries inside; the
+# defaults an organisation builds in, with JARS the daemon's archives; the settings that
+# make dist refuses.
+#   tests/packaging/msi_tables_test.sh BUILD_ROOT
+# Packs the Release trees that make dist's script built (BUILD_ROOT/dist-i686 and
+# dist-x86_64, with their staged files) into BUILD_ROOT/msi-check.
+set -u
+here="$(cd "$(dirname "$0")" && pwd)"
+. "$here/../support/shell_checks.sh"
+. "$here/../../packaging/release-steps.sh"
+. "$here/msi_kit.sh"
+mkdir -p "$1"
+root="$(cd "$1" && pwd)"
+out="$root/msi-check"
+rm -rf "$out"
+mkdir -p "$out"
+
+# The rows of TABLE in MSI, without the three header lines.
+rows() { msiinfo export "$1" "$2" 2>/dev/null | tr -d '\r' | tail -n +4; }
+property() { rows "$1" Property | sed -n "s/^$2\t//p"; }
+# Column N (from 1) of the row of TABLE whose first column is KEY.
+cell() { rows "$1" "$2" | awk -F'\t' -v key="$3" -v n="$4" '$1 == key { print $n }'; }
+
+# The daemon's archives, as make dist JARS=DIR takes them.
+jars="$out/jars"
+msi_archives "$jars"
+
+# arch | template | program files | component bits | registry search type
+while IFS='|' read -r arch template files bits search; do
+    name=$(release_arch_name "$arch")
+    msi="$out/plain-$name.msi"
+    msi_pack "$arch" 1.2.3 "$msi"
+    check "$name: package built" yes "$([ -f "$msi" ] && echo yes)"
+    check "$name: platform" "$template" "$(msiinfo suminfo "$msi" | sed -n 's/^Template: //p')"
+    check "$name: program folder" "$files" "$(cell "$msi" Directory QuenlorProgramFolder 2)"
+    check "$name: every component of that bitness" "$bits" \
+        "$(rows "$msi" Component | awk -F'\t' '{ print (int($4 / 256) % 2) * 256 }' | sort -u)"
+    check "$name: every registry search in that view" "$search" \
+        "$(rows "$msi" RegLocator | awk -F'\t' '{ print $5 }' | sort -u)"
+
+    secure=";$(property "$msi" SecureCustomProperties);"
+    for wanted in INSTALLDIR LOGDIR JAVA_VM MAXHEAPSIZE SERVICE_START; do
+        check "$name: $wanted is secure" yes "$([[ "$secure" == *";$wanted;"* ]] && echo yes)"
+    done
+    # name | component | start type | condition
+    while IFS='|' read -r row component start condition; do
+        check "$name: $row installs the service" "Quenlor Tessaly" "$(cell "$msi" ServiceInstall "$row" 2)"
+        check "$name: $row start type" "$start" "$(cell "$msi" ServiceInstall "$row" 5)"
+        check "$name: $row arguments" '-l "[LOGDIR]tessaly.log"' "$(cell "$msi" ServiceInstall "$row" 11)"
+        check "$name: $row condition" "$condition" "$(cell "$msi" Component "$component" 5)"
+        check "$name: $row key file" "tessaly.exe" \
+            "$(cell "$msi" File "$(cell "$msi" Component "$component" 6)" 3)"
+        check "$name: $row restarts after 60 s" "Quenlor Tessaly|1[~]1[~]1|60000[~]60000[~]60000" \
+            "$(rows "$msi" MsiServiceConfigFailureActions |
+                awk -F'\t' -v c="$component" '$9 == c { print $2 "|" $7 "|" $8 }')"
+    done <<'TABLE'
+ServiceAuto|ServiceAuto|2|SERVICE_START = "auto"
+ServiceDemand|ServiceDemand|3|SERVICE_START <> "auto"
+TABLE
+    check "$name: recovery configured between installing and starting services" 5850 \
+        "$(cell "$msi" InstallExecuteSequence MsiConfigureServices 3)"
+    check "$name: the service starts at the end only when it ran" ServiceWasRunning \
+        "$(cell "$msi" Component ServiceStart 5)"
+    check "$name: upgrades every version up to its own, inclusive" \
+        "{3F6B2C1E-8D4A-4F57-9E0B-5A7C2D91E4B3}||1.2.3|513" \
+        "$(rows "$msi" Upgrade | awk -F'\t' '$7 == "WIX_UPGRADE_DETECTED" { print $1 "|" $2 "|" $3 "|" $5 }')"
+    check "$name: no defaults built in" "" \
+        "$(rows "$msi" Property | grep -E '^(LOGDIR|JAVA_VM|MAXHEAPSIZE|SERVICE_START)'$'\t')"
+
+    # The package holds the staged binaries, byte for byte.
+    rm -rf "$out/extract"
+    mkdir -p "$out/extract"
+    (cd "$out/extract" && msiextract "$msi" >/dev/null 2>&1)
+    for file in tessaly.exe bin/javai.dll; do
+        staged="$root/dist-$arch/package/$file"
+        [ "$file" = bin/javai.dll ] && staged="$root/dist-$arch/package/bridge/javai.dll"
+        found=$(find "$out/extract" -path "*/Tessaly/$file" | head -n 1)
+        check "$name: $file as staged" yes "$(cmp -s "$staged" "$found" 2>/dev/null && echo yes)"
+    done
+    check "$name: no vmbridge.cfg in the package" "" "$(find "$out/extract" -name vmbridge.cfg)"
+
+
+    # An organisation's package: its defaults, and with JARS the archives, started at the end.
+    org="$out/org-$name.msi"
+    msi_pack "$arch" 1.2.3 "$org" 'LOGDIR=D:\Logs\Tessaly' 'JAVA_VM=C:\Program Files\Java\jdk-21' \
+        MAXHEAPSIZE=268435456 JARS="$jars"
+    check "$name: built-in defaults" \
+        'D:\Logs\Tessaly|C:\Program Files\Java\jdk-21|268435456|auto' \
+        "$(property "$org" LOGDIR)|$(property "$org" JAVA_VM)|$(property "$org" MAXHEAPSIZE)|$(property "$org" SERVICE_START)"
+    check "$name: the archives" "Morquistelvandrake.jar Vosk.jar brask.jar quillet.jar" \
+        "$(rows "$org" File | awk -F'\t' '$2 ~ /^Daemon/ { print $3 }' | tr '\n' ' ' | sed 's/ $//')"
+    check "$name: started at the end when automatic" 'ServiceWasRunning OR SERVICE_START = "auto"' \
+        "$(cell "$org" Component ServiceStart 5)"
+    msi_pack "$arch" 1.2.3 "$out/org-demand-$name.msi" JARS="$jars" SERVICE_START=demand
+    check "$name: archives with SERVICE_START=demand" demand \
+        "$(property "$out/org-demand-$name.msi" SERVICE_START)"
+done <<'TABLE'
+i686|Intel;1033|ProgramFilesFolder|0|2
+x86_64|x64;1033|ProgramFiles64Folder|256|18
+TABLE
+check "one upgrade code for both targets" 1 \
+    "$(for name in x86 x64; do property "$out/plain-$name.msi" UpgradeCode; done | sort -u | wc -l)"
+check "a product code for each target" 2 \
+    "$(for name in x86 x64; do property "$out/plain-$name.msi" ProductCode; done | sort -u | wc -l)"
+
+# Settings that make dist takes, and those it refuses before building anything.
+rm -f "$out/incomplete/lib/quillet.jar"
+mkdir -p "$out/incomplete/lib"
+cp "$jars/Morquistelvandrake.jar" "$jars/Vosk.jar" "$out/incomplete/"
+cp "$jars/lib/brask.jar" "$out/incomplete/lib/"
+while IFS='|' read -r setting expected; do
+    (
+        unset LOGDIR JAVA_VM MAXHEAPSIZE SERVICE_START JARS
+        export "${setting//@OUT@/$out}"
+        release_msi_settings_valid 2>/dev/null
+    )
+    check "setting $setting" "$expected" $?
+done <<'TABLE'
+SERVICE_START=auto|0
+SERVICE_START=demand|0
+SERVICE_START=Auto|1
+SERVICE_START=often|1
+MAXHEAPSIZE=67108864|0
+MAXHEAPSIZE=64m|1
+MAXHEAPSIZE=0|1
+JARS=@OUT@/jars|0
+JARS=@OUT@/incomplete|1
+LOGDIR=D:\Logs|0
+TABLE
+(
+    export LOGDIR=$'D:\\Logs\tx'
+    release_msi_settings_valid 2>/dev/null
+)
+check "setting LOGDIR with a tab" 1 $?
+output=$(env -u SIGN_CERT -u SIGN_KEY SERVICE_START=often bash "$here/../../packaging/dist.sh" "$root" "$out/refused" 2>&1)
+check "dist.sh refuses SERVICE_START=often" 1 $?
+check "and says why" 1 "$(grep -c "SERVICE_START is auto or demand, not 'often'" <<<"$output")"
+check "before building" "" "$(grep '^=== dist' <<<"$output")"
+checks_summary

@@ -1,0 +1,56 @@
+// msiprobe: what Windows Installer knows of the installed packages, through its API, for
+// the package tests under Wine.
+//
+//   msiprobe related UPGRADE-CODE      one line per installed product of that upgrade code:
+//                                      "{PRODUCT-CODE} VERSION NAME"
+//   msiprobe feature PRODUCT FEATURE   the feature's state: "local", "absent" or the number
+//
+// Exit code 0 on success, else the Windows Installer error code.
+#include <windows.h>
+#include <msi.h>
+#include <stdio.h>
+#include <string.h>
+
+static int Related(const char* upgradeCode) {
+    char product[39];
+    for (DWORD index = 0;; ++index) {
+        UINT result = MsiEnumRelatedProductsA(upgradeCode, 0, index, product);
+        if (result == ERROR_NO_MORE_ITEMS) {
+            return 0;
+        }
+        if (result != ERROR_SUCCESS) {
+            printf("MsiEnumRelatedProducts failed: error %u\n", result);
+            return static_cast<int>(result);
+        }
+        char version[64] = "";
+        char name[256] = "";
+        DWORD size = sizeof version;
+        MsiGetProductInfoA(product, INSTALLPROPERTY_VERSIONSTRING, version, &size);
+        size = sizeof name;
+        MsiGetProductInfoA(product, INSTALLPROPERTY_INSTALLEDPRODUCTNAME, name, &size);
+        printf("%s %s %s\n", product, version, name);
+    }
+}
+
+static int Feature(const char* product, const char* feature) {
+    INSTALLSTATE state = MsiQueryFeatureStateA(product, feature);
+    if (state == INSTALLSTATE_LOCAL) {
+        printf("local\n");
+    } else if (state == INSTALLSTATE_ABSENT) {
+        printf("absent\n");
+    } else {
+        printf("%d\n", static_cast<int>(state));
+    }
+    return state == INSTALLSTATE_UNKNOWN ? 1 : 0;
+}
+
+int main(int argc, char** argv) {
+    if (argc == 3 && strcmp(argv[1], "related") == 0) {
+        return Related(argv[2]);
+    }
+    if (argc == 4 && strcmp(argv[1], "feature") == 0) {
+        return Feature(argv[2], argv[3]);
+    }
+    fprintf(stderr, "usage: msiprobe related UPGRADE-CODE | feature PRODUCT FEATURE\n");
+    return 1;
+}
