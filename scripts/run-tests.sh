@@ -39,10 +39,11 @@ run() {
 }
 
 run "the test harness's own decisions" bash "$here/../tests/harness/harness_test.sh"
-run "Windows floor: the imports of tessaly.exe and javai.dll, both targets" \
+run "Windows floor: the imports of tessaly.exe, javai.dll and the installer's action, both targets" \
     bash "$here/../tests/floor/check_imports.sh" "$here/../tests/floor/windows_api.txt" "$here/.." \
     "$root/i686/bin/tessaly.exe" "$root/x86_64/bin/tessaly.exe" \
-    "$root/i686/vmbridge/javai.dll" "$root/x86_64/vmbridge/javai.dll"
+    "$root/i686/vmbridge/javai.dll" "$root/x86_64/vmbridge/javai.dll" \
+    "$root/i686/bin/msiactions.dll" "$root/x86_64/bin/msiactions.dll"
 
 . "$here/probe-32bit.sh"
 if ! . "$here/wine-prefix.sh" "$root"; then
