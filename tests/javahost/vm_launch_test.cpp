@@ -509,12 +509,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         NoVmCase{"NoLibrary", "", "", kVmLibraryNotLoaded,
                  "Starting JVM\nCould not load library \\jre\\bin\\javai.dll\n"},
-        NoVmCase{"NoCreateExport", "javai-no-create.dll", "", kVmNoCreateExport,
-                 std::string(kPropertiesTrace) +
-                     "Could not find JNI_CreateJavaVM in library $LIBRARY\n"},
-        NoVmCase{"CreationRefused", "javai.dll", "create=-1\n", kVmCreateFailed,
-                 std::string(kPropertiesTrace) +
-                     "Could not start Java 1.1 VM in library $LIBRARY 0xFFFFFFFF\n"},
         // A library that claims success without an environment started no VM either.
         NoVmCase{"SuccessWithoutEnvironment", "javai.dll", "env_missing=1\n", kVmCreateFailed,
                  std::string(kPropertiesTrace) + "Launched Java 1.1 VM in library $LIBRARY\n"}),

@@ -62,7 +62,6 @@ done <<TABLE
 checkout|checkout|||$project_version|$commit|$commit_time|env $commit_time|$project_version (commit ${commit:0:12})
 checkout-epoch-given|checkout|1234567890|2.3.4|2.3.4|$commit|1234567890|env 1234567890|2.3.4 (commit ${commit:0:12})
 copy|copy|||$project_version|||zero|$project_version
-copy-epoch-given|copy|1234567890||$project_version||1234567890|env 1234567890|$project_version
 TABLE
 
 # What the build refuses to configure with. A version's words are 16 bits each in the

@@ -11,8 +11,6 @@
 # Wine with the x86_64 test tools (svcctl, msiprobe) of BUILD_ROOT/x86_64.
 set -u
 here="$(cd "$(dirname "$0")" && pwd)"
-. "$here/../support/shell_checks.sh"
-. "$here/../../packaging/release-steps.sh"
 . "$here/msi_kit.sh"
 mkdir -p "$1"
 root="$(cd "$1" && pwd)"

@@ -1,9 +1,13 @@
-# What the MSI tests share: packages of the Release trees that make dist's script built,
-# and stand-ins for the daemon's archives. Source it after packaging/release-steps.sh,
-# with root (the build root) and out (the test's scratch folder) set.
+# What the MSI tests share: the checks and the release steps, packages of the Release
+# trees that make dist's script built, and stand-ins for the daemon's archives. Source
+# it; msi_pack needs root (the build root) and out (the test's scratch folder) set.
 #   msi_pack ARCH VERSION MSI [NAME=value...]   packs BUILD_ROOT/dist-ARCH at VERSION with
 #                                               those settings (LOGDIR, JAVA_VM, ... JARS)
 #   msi_archives DIR                            the daemon's four archives, as text, in DIR
+
+msi_kit_here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+. "$msi_kit_here/../support/shell_checks.sh"
+. "$msi_kit_here/../../packaging/release-steps.sh"
 
 msi_pack() {
     local target="$1" version="$2" msi="$3"

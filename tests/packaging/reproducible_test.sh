@@ -47,10 +47,8 @@ for file in package/tessaly.exe package/bridge/javai.dll release.zip; do
 done
 echo "PE time stamp: $expected_stamp ($(date -u -d "@$expected_stamp"))"
 
-# What the zip holds, and when its entries say they were made (zip rounds up to even
-# seconds).
-check "zip entries" "README.md bridge/javai.dll bridge/vmbridge.cfg.example tessaly.exe what-goes-where.txt" \
-    "$(unzip -Z1 "$first/release.zip" | tr '\n' ' ' | sed 's/ $//')"
+# When the zip's entries say they were made (zip rounds up to even seconds); what it
+# holds is make dist's test's.
 zip_epoch=$epoch
 [ "${zip_epoch:-0}" -ge "$release_dos_epoch" ] || zip_epoch=$release_dos_epoch
 check "zip entries dated at the build's time" \
