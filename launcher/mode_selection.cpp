@@ -10,17 +10,6 @@
 #include "service/service_control.h"
 #include "service/service_main.h"
 
-// Ends the process once its mode has run its course. The worker and the VM's threads
-// may at this moment be anywhere, even inside the log sink or the heap, and an orderly
-// exit would stop them there and then wait in the runtime's clean-up for the locks
-// they held. Nothing needs that clean-up: every report is sent and the log is never
-// buffered. So the process ends at once: with 0 on every normal end, or with the code
-// of a daemon that could not start.
-static int EndProcess(int exitCode) {
-    g_system.TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
-    return exitCode;
-}
-
 bool StartStandaloneWorker() {
     if (!StartWorkerThread()) {
         LogText("Could not start the daemon thread\n");
@@ -36,7 +25,10 @@ int RunSelectedMode(HINSTANCE instance) {
             {nullptr, nullptr},
         };
         if (StartServiceCtrlDispatcherA(serviceTable)) {
-            return EndProcess(0);  // the service has stopped
+            // The service has stopped; its teardown ended the process already, so this
+            // only guards an end that came without it.
+            EndProcessInOrder(NO_ERROR, 0, 0);
+            return 0;
         }
     }
     // Without a daemon there is nothing to host: the process ends at once.
@@ -46,5 +38,6 @@ int RunSelectedMode(HINSTANCE instance) {
         exitCode =
             RunStandalone(instance, GetServiceControlState()->workerThread, WorkerStartFailure);
     }
-    return EndProcess(exitCode);
+    EndProcessInOrder(NO_ERROR, 0, static_cast<UINT>(exitCode));
+    return exitCode;
 }

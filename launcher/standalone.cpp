@@ -1,6 +1,6 @@
-// The standalone host. Its only trace is the failure to load the window functions;
-// otherwise the process ends, with the VM, silently when something outside closes its
-// window, or when the daemon could not start.
+// The standalone host. Its only traces are the failures to load the window functions
+// and to make the hidden window; otherwise the process ends, with the VM, silently when
+// something outside closes its window, or when the daemon could not start.
 #include "launcher/standalone.h"
 
 #include "launcher/entry.h"
@@ -95,11 +95,18 @@ int RunStandalone(HINSTANCE instance, HANDLE worker, WorkerStartFailureRule star
     windowClass.hbrBackground = static_cast<HBRUSH>(g_optional.GetStockObject(WHITE_BRUSH));
     windowClass.lpszMenuName = kServiceName;
     windowClass.lpszClassName = kServiceName;
-    g_optional.RegisterClassA(&windowClass);
-
+    // Without the window the loop would wait on nothing that anybody could close.
+    if (g_optional.RegisterClassA(&windowClass) == 0) {
+        LogText("Could not register the window class of the hidden window\n");
+        return kStandaloneNoWindow;
+    }
     HWND window = g_optional.CreateWindowExA(0, kServiceName, kServiceName, WS_OVERLAPPEDWINDOW,
                                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                                              CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+    if (window == nullptr) {
+        LogText("Could not create the hidden window\n");
+        return kStandaloneNoWindow;
+    }
     g_optional.ShowWindow(window, SW_HIDE);
     g_optional.UpdateWindow(window);
 

@@ -15,8 +15,9 @@
 // nests them, each with a bounded wait except the heap (see control_locks.cpp).
 //
 // Which thread may hold what when another stops it:
-// - The worker is suspended (PauseService) or killed (terminate) only while the stopping
-//   thread holds all three, so it never sits stopped inside one of them. It may sit in
+// - The worker is suspended (PauseService, the end of either mode) only while the
+//   stopping thread holds all three, so it never sits stopped inside one of them, and is
+//   killed (EndProcessInOrder) only once stopped so. It may sit in
 //   any other lock (the runtime's heap and streams, the loader lock, the VM's own): the
 //   control path takes none of those.
 // - The first thread and the service main thread are never suspended or killed by the
@@ -33,10 +34,10 @@
 
 #include <windows.h>
 
-// Finds the current-directory lock. Called on the service main thread before the worker
-// exists and before the running flag rises (an interlocked exchange), which the handler
-// reads before it pauses; the result is read-only afterwards. Needs the ntdll entries of
-// the optional calls (FindOptionalCalls).
+// Finds the current-directory lock. Called by the thread that starts the worker, before
+// the worker exists and before the running flag rises (an interlocked exchange), which
+// the handler reads before it pauses; the result is read-only afterwards. Needs the
+// ntdll entries of the optional calls (FindOptionalCalls).
 void FindControlLocks();
 
 // Suspends worker where it holds none of the control path's locks, and returns only once

@@ -10,7 +10,7 @@
 
 // The one instance. The current state starts as running: interrogate answers running
 // also while start-up is still being reported as pending.
-static ServiceControlState g_serviceState = {nullptr, SERVICE_RUNNING, nullptr, 0, 0, nullptr};
+static ServiceControlState g_serviceState = {nullptr, SERVICE_RUNNING, nullptr, 0, 0, 0, nullptr};
 
 // Guards every use of the stop event and the worker thread handle, so that the first
 // thread (pause, continue, stop) never reaches a handle that terminate has closed on
@@ -18,6 +18,15 @@ static ServiceControlState g_serviceState = {nullptr, SERVICE_RUNNING, nullptr, 
 // while holding it cannot deadlock. It is taken before the control locks, never inside
 // them (control_locks.h).
 static SRWLOCK g_handleLock = SRWLOCK_INIT;
+
+// Guards every status report and the latch of the stopped one, so that no report goes
+// after SERVICE_STOPPED: Microsoft's SetServiceStatus page warns that a call after it
+// can crash the process. A critical section, as a refused report re-enters through
+// StopService. The worker never reports, so it is never suspended or ended inside it;
+// taken before the handle lock (StopService), never inside the control path's locks.
+static CRITICAL_SECTION g_reportLock;
+// Made ready while the program's static data is set up, before any thread could report.
+static const bool g_reportLockReady = (InitializeCriticalSection(&g_reportLock), true);
 
 enum : DWORD {
     kAcceptedControls =
@@ -44,6 +53,7 @@ void StoreStopEvent(HANDLE stopEvent) {
 }
 
 bool StartWorkerThread() {
+    FindControlLocks();     // the end of either mode stops the worker outside them
     unsigned threadId = 0;  // not kept
     HANDLE worker = reinterpret_cast<HANDLE>(
         g_system.BeginThread(nullptr, 0, DaemonThread, GetProcessArguments(), 0, &threadId));
@@ -52,7 +62,6 @@ bool StartWorkerThread() {
 }
 
 int InitService() {
-    FindControlLocks();
     if (!StartWorkerThread()) {
         LogText("InitService failed\n");
         return kInitServiceFailed;
@@ -108,18 +117,36 @@ BOOL SendStatusToSCM(DWORD currentState, DWORD win32ExitCode, DWORD serviceSpeci
     SERVICE_STATUS status = {};
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status.dwCurrentState = currentState;
-    status.dwControlsAccepted =
-        currentState == SERVICE_START_PENDING ? 0 : DWORD{kAcceptedControls};
+    // Nothing to control while the service starts or stops.
+    bool acceptsControls = currentState != SERVICE_START_PENDING &&
+                           currentState != SERVICE_STOP_PENDING && currentState != SERVICE_STOPPED;
+    status.dwControlsAccepted = acceptsControls ? DWORD{kAcceptedControls} : 0;
     status.dwWin32ExitCode =
         serviceSpecificExitCode != 0 ? ERROR_SERVICE_SPECIFIC_ERROR : win32ExitCode;
     status.dwServiceSpecificExitCode = serviceSpecificExitCode;
     status.dwCheckPoint = checkPoint;
     status.dwWaitHint = waitHintMilliseconds;
+    EnterCriticalSection(&g_reportLock);
+    if (g_serviceState.stoppedReported != 0) {
+        LeaveCriticalSection(&g_reportLock);
+        return FALSE;  // the service has stopped: nothing is left to report or to stop
+    }
     BOOL accepted = g_system.SetServiceStatus(g_serviceState.statusHandle, &status);
     if (!accepted) {
         StopService();
     }
+    LeaveCriticalSection(&g_reportLock);
     return accepted;
+}
+
+// The stopped report, once, and the latch with it. The running flag falls first, so that
+// the handler starts no pause or continue from here on.
+static void ReportStopped(DWORD win32ExitCode, DWORD serviceSpecificExitCode) {
+    EnterCriticalSection(&g_reportLock);
+    InterlockedExchange(&g_serviceState.running, 0);
+    SendStatusToSCM(SERVICE_STOPPED, win32ExitCode, serviceSpecificExitCode, 0, 0);
+    g_serviceState.stoppedReported = 1;
+    LeaveCriticalSection(&g_reportLock);
 }
 
 void WINAPI ServiceCtrlHandler(DWORD control) {
@@ -156,6 +183,37 @@ void WINAPI ServiceCtrlHandler(DWORD control) {
     SendStatusToSCM(g_serviceState.currentState, NO_ERROR, 0, 0, 0);
 }
 
+// Takes the worker out of its field and ends it. A live worker is stopped first outside
+// the control path's locks, so that it dies holding none of them, only locks that
+// nothing after this point takes (the runtime's, the loader's, the VM's); the stopped
+// report and the process's end need the heap and the sink. Should those locks not come
+// in time, or the suspension fail, the worker is left running: ending it then could
+// leave the heap locked under the report, and the process's end takes it a moment later.
+static void EndWorkerThread() {
+    AcquireSRWLockExclusive(&g_handleLock);
+    HANDLE worker = g_serviceState.workerThread;
+    g_serviceState.workerThread = nullptr;
+    ReleaseSRWLockExclusive(&g_handleLock);
+    if (worker == nullptr) {
+        return;
+    }
+    // The field is cleared: pause and continue find no worker from here on, so this
+    // thread alone holds the handle and suspends, ends and closes it without the lock.
+    if (WaitForSingleObject(worker, 0) == WAIT_TIMEOUT &&
+        SuspendWorkerOutsideControlLocks(worker)) {
+        g_system.TerminateThread(worker, 0);
+    }
+    g_system.CloseHandle(worker);
+}
+
+void EndProcessInOrder(DWORD win32ExitCode, DWORD serviceSpecificExitCode, UINT exitCode) {
+    EndWorkerThread();
+    if (g_serviceState.statusHandle != nullptr) {
+        ReportStopped(win32ExitCode, serviceSpecificExitCode);
+    }
+    g_system.TerminateProcess(GetCurrentProcess(), exitCode);
+}
+
 void terminate(DWORD win32ExitCode, DWORD serviceSpecificExitCode) {
     LogText("<<In terminate()>>\n");
 
@@ -166,35 +224,5 @@ void terminate(DWORD win32ExitCode, DWORD serviceSpecificExitCode) {
     if (stopEvent != nullptr) {
         g_system.CloseHandle(stopEvent);
     }
-
-    if (g_serviceState.statusHandle != nullptr) {
-        SendStatusToSCM(SERVICE_STOPPED, win32ExitCode, serviceSpecificExitCode, 0, 0);
-    }
-
-    AcquireSRWLockExclusive(&g_handleLock);
-    HANDLE worker = g_serviceState.workerThread;
-    g_serviceState.workerThread = nullptr;
-    ReleaseSRWLockExclusive(&g_handleLock);
-    if (worker == nullptr) {
-        return;
-    }
-    // The field is cleared: pause and continue find no worker from here on, so this
-    // thread alone holds the handle and suspends, ends and closes it without the lock.
-    bool wasRunning = WaitForSingleObject(worker, 0) == WAIT_TIMEOUT;
-    if (wasRunning) {
-        // Stopped first outside the control path's locks, so that it dies holding none
-        // of them, only locks that nothing after this point takes (the runtime's, the
-        // loader's, the VM's). Should they not come in time, or the suspension fail, it
-        // is ended all the same: the process ends right below.
-        SuspendWorkerOutsideControlLocks(worker);
-    }
-    g_system.TerminateThread(worker, 0);
-    g_system.CloseHandle(worker);
-    if (wasRunning) {
-        // The worker died wherever it was, perhaps holding the heap, a file or the
-        // loader lock. Any further step of an orderly exit could wait on such a lock
-        // for ever; the stopped report is sent and the log is never buffered, so end
-        // the process here, with the exit code of every normal end.
-        g_system.TerminateProcess(GetCurrentProcess(), 0);
-    }
+    EndProcessInOrder(win32ExitCode, serviceSpecificExitCode, 0);
 }

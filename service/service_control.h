@@ -20,12 +20,15 @@ struct ServiceControlState {
     // exchanged atomically; the handler only reads them.
     volatile LONG running;
     volatile LONG paused;
-    // The worker thread. Read, suspended and resumed only under the handle lock;
-    // terminate takes it out of this field under the lock and then ends and closes it
-    // outside, as nothing else can reach it any more. The service main thread, which
-    // stores it (InitService) and alone clears it (terminate), also reads it for its
-    // wait without the lock; so does the first thread in standalone mode, where no other
-    // thread touches it.
+    // 1 from the stopped report on: no report follows it. Read and set only under the
+    // report lock of service_control.cpp, together with that report.
+    LONG stoppedReported;
+    // The worker thread. Read, suspended and resumed only under the handle lock; the
+    // end of the process (EndProcessInOrder) takes it out of this field under the lock
+    // and then ends and closes it outside, as nothing else can reach it any more. The
+    // service main thread, which stores it (InitService) and alone clears it (terminate),
+    // also reads it for its wait without the lock; so does the first thread in
+    // standalone mode, where no other thread touches it.
     HANDLE workerThread;
 };
 
@@ -38,11 +41,11 @@ void StoreWorkerThread(HANDLE worker);
 void StoreStopEvent(HANDLE stopEvent);
 
 // --- Worker thread and stop request
-// Starts DaemonThread with the process-wide arguments and stores its handle (null on
-// failure); both modes start the worker through here. False when it could not start.
+// Finds the control locks, starts DaemonThread with the process-wide arguments and
+// stores its handle (null on failure); both modes start the worker through here. False
+// when it could not start.
 bool StartWorkerThread();
-// The service's start of the worker: finds the control locks, starts the worker and
-// writes whether it started.
+// The service's start of the worker: starts it and writes whether it started.
 int InitService();
 // Suspends the worker at a moment when it holds none of the locks that the control
 // path needs. False when those could not be had in time: the worker runs on and the
@@ -59,15 +62,24 @@ DWORD WorkerStartFailure(HANDLE worker);
 
 // --- Reports to the service control manager
 // Sends one status report; a refused report asks the service to stop. Non-zero when
-// the report was accepted.
+// the report was accepted. Nothing is sent once the stopped report went (zero then,
+// without a stop request): Windows may end the process on a later report.
 BOOL SendStatusToSCM(DWORD currentState, DWORD win32ExitCode, DWORD serviceSpecificExitCode,
                      DWORD checkPoint, DWORD waitHintMilliseconds);
 void WINAPI ServiceCtrlHandler(DWORD control);
 
-// --- Teardown
-// Closes the stop event, reports the service stopped with win32ExitCode and
-// serviceSpecificExitCode (non-zero: the daemon's code, and the Win32 code becomes
-// ERROR_SERVICE_SPECIFIC_ERROR) and ends the worker thread. A worker that was still
-// running may have died holding a lock of the runtime or the system, so the process is
-// then ended at once. Runs on the service main thread only.
+// --- Teardown and the end of the process
+// Closes the stop event and ends the process in order (EndProcessInOrder), reporting
+// the service stopped with win32ExitCode and serviceSpecificExitCode (non-zero: the
+// daemon's code, and the Win32 code becomes ERROR_SERVICE_SPECIFIC_ERROR), and the
+// process's exit code 0. Runs on the service main thread only.
 void terminate(DWORD win32ExitCode, DWORD serviceSpecificExitCode);
+// The one end of the process, in both modes: all work first (the worker is stopped
+// outside the control path's locks and ended, its handle closed), then the stopped
+// report where a service registered (once: a report already sent is not repeated), then
+// the process ends at once with exitCode. Nothing after the report: Windows Installer
+// waits for the stopped state alone, and must not meet the program's files still in use.
+// The process ends rather than exits: the worker or a VM thread may have held a lock of
+// the runtime that its exit would wait on for ever, and nothing needs that exit (every
+// report is sent, the log is never buffered).
+void EndProcessInOrder(DWORD win32ExitCode, DWORD serviceSpecificExitCode, UINT exitCode);

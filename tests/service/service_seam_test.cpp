@@ -275,8 +275,9 @@ const Report kPending1 = {2, 0, 0, 1, 5000, 0};
 const Report kPending2 = {2, 0, 0, 2, 1000, 0};
 const Report kPending3 = {2, 0, 0, 3, 5000, 0};
 const Report kRunning = {4, 0, 0, 0, 0, 7};
+const Report kStopPending = {3, 0, 0, 1, 5000, 0};
 Report Stopped(DWORD win32) {
-    return {1, win32, 0, 0, 0, 7};
+    return {1, win32, 0, 0, 0, 0};
 }
 
 TEST_F(Service, NormalRunReportsStartUpRunningStopPendingAndStopped) {
@@ -286,22 +287,21 @@ TEST_F(Service, NormalRunReportsStartUpRunningStopPendingAndStopped) {
     ASSERT_EQ(WaitForSingleObject(main, 10000), WAIT_OBJECT_0);
     CloseHandle(main);
     EXPECT_EQ(g_platform.registeredName, "Quenlor Tessaly");
-    EXPECT_EQ(g_platform.reports,
-              (std::vector<Report>{
-                  kPending1, kPending2, kPending3, kRunning, {3, 0, 0, 1, 5000, 7}, Stopped(0)}));
+    EXPECT_EQ(g_platform.reports, (std::vector<Report>{kPending1, kPending2, kPending3, kRunning,
+                                                       kStopPending, Stopped(0)}));
     EXPECT_EQ(Log(), Crlf("In ServiceMain\nInitService succeeded\n<<StopService called>>\n"
                           "<<In terminate()>>\n"));
-    // The worker is stopped outside the control path's locks before it is ended; the
-    // stopped report is sent before the process ends.
+    // The worker is stopped outside the control path's locks and ended before the
+    // stopped report, the last call before the process ends.
     EXPECT_EQ(g_platform.sequence,
               (std::vector<std::string>{"Report 2", "Report 2", "Report 2", "Report 4", "Report 3",
-                                        "SetEvent", "CloseEvent", "Report 1", "Suspend",
-                                        "TerminateThread", "CloseWorker", "TerminateProcess"}));
+                                        "SetEvent", "CloseEvent", "Suspend", "TerminateThread",
+                                        "CloseWorker", "Report 1", "TerminateProcess"}));
     EXPECT_TRUE(g_platform.terminatedProcess);  // the worker was still running when ended
     EXPECT_FALSE(g_platform.usedClosedHandle);
 }
 
-TEST_F(Service, WorkerThatHadEndedIsClosedWithoutEndingTheProcess) {
+TEST_F(Service, WorkerThatHadEndedIsClosedAndTheProcessEndsAllTheSame) {
     HANDLE main = StartServiceMain();
     ASSERT_TRUE(WaitForReports(4));
     SetEvent(g_platform.workerRelease);
@@ -309,7 +309,7 @@ TEST_F(Service, WorkerThatHadEndedIsClosedWithoutEndingTheProcess) {
     ServiceCtrlHandler(SERVICE_CONTROL_STOP);
     ASSERT_EQ(WaitForSingleObject(main, 10000), WAIT_OBJECT_0);
     CloseHandle(main);
-    EXPECT_FALSE(g_platform.terminatedProcess);
+    EXPECT_TRUE(g_platform.terminatedProcess);
     EXPECT_EQ(g_platform.reports.back(), Stopped(0));
 }
 
@@ -340,22 +340,22 @@ TEST_P(ServiceWorkerEnd, OnlyADaemonThatCouldNotStartStopsTheService) {
     CloseHandle(main);
     std::vector<Report> reports = {kPending1, kPending2, kPending3, kRunning};
     std::string messages = "In ServiceMain\nInitService succeeded\n";
-    std::vector<std::string> teardown = {"CloseEvent", "Report 1", "TerminateThread",
-                                         "CloseWorker"};
+    std::vector<std::string> teardown = {"CloseEvent", "CloseWorker", "Report 1",
+                                         "TerminateProcess"};
     if (c.stopsTheService) {
-        reports.push_back({1, ERROR_SERVICE_SPECIFIC_ERROR, c.code, 0, 0, 7});
+        reports.push_back({1, ERROR_SERVICE_SPECIFIC_ERROR, c.code, 0, 0, 0});
         messages += "Daemon could not start (code " + std::to_string(c.code) +
                     "): service stopped\n<<In terminate()>>\n";
     } else {
-        reports.push_back({3, 0, 0, 1, 5000, 7});
+        reports.push_back(kStopPending);
         reports.push_back(Stopped(0));
         messages += "<<StopService called>>\n<<In terminate()>>\n";
         teardown.insert(teardown.begin(), {"Report 3", "SetEvent"});
     }
     EXPECT_EQ(g_platform.reports, reports);
     EXPECT_EQ(Log(), Crlf(messages));
-    // The worker had ended: its handle is closed after the stopped report, and the
-    // process is left to end as after a stop, through the dispatcher's return.
+    // The worker had ended: its handle is closed, then the stopped report goes, and the
+    // process ends right after it, as after every stop.
     std::vector<std::string> sequence(g_platform.sequence.begin() + 4, g_platform.sequence.end());
     EXPECT_EQ(sequence, teardown);
 }
@@ -529,7 +529,7 @@ TEST_F(Service, StopSignalsTheEventWithoutAClosingReport) {
     ServiceCtrlHandler(SERVICE_CONTROL_PAUSE);
     g_platform.reports.clear();
     ServiceCtrlHandler(SERVICE_CONTROL_STOP);
-    EXPECT_EQ(g_platform.reports, (std::vector<Report>{{3, 0, 0, 1, 5000, 7}}));
+    EXPECT_EQ(g_platform.reports, (std::vector<Report>{kStopPending}));
     EXPECT_EQ(GetServiceControlState()->currentState, DWORD{SERVICE_STOP_PENDING});
     EXPECT_EQ(GetServiceControlState()->running, 0);
     EXPECT_EQ(GetServiceControlState()->paused, 1);  // the worker stays suspended
@@ -542,7 +542,7 @@ TEST_F(Service, StopSignalsTheEventWithoutAClosingReport) {
 TEST_F(Service, ShutdownIsAnsweredAsStop) {
     SetUpRunning();
     ServiceCtrlHandler(SERVICE_CONTROL_SHUTDOWN);
-    EXPECT_EQ(g_platform.reports, (std::vector<Report>{{3, 0, 0, 1, 5000, 7}}));
+    EXPECT_EQ(g_platform.reports, (std::vector<Report>{kStopPending}));
     EXPECT_EQ(GetServiceControlState()->currentState, DWORD{SERVICE_STOP_PENDING});
     EXPECT_EQ(GetServiceControlState()->running, 0);
     EXPECT_EQ(Log(), Crlf("<<StopService called>>\n"));
@@ -591,7 +591,7 @@ TEST_F(Service, RefusedContinuePendingStillResumes) {
 
 // --- Status record and teardown
 
-TEST_F(Service, StatusRecordAcceptsNoControlsOnlyWhileStartIsPending) {
+TEST_F(Service, StatusRecordAcceptsNoControlsWhileStartingOrStopping) {
     GetServiceControlState()->statusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE>(0x5150);
     for (DWORD state = 1; state <= 7; ++state) {
         SendStatusToSCM(state, 0, 0, 0, 0);
@@ -599,9 +599,9 @@ TEST_F(Service, StatusRecordAcceptsNoControlsOnlyWhileStartIsPending) {
     SendStatusToSCM(SERVICE_STOPPED, 5, 42, 0, 0);
     ASSERT_EQ(g_platform.reports.size(), 8u);
     for (DWORD i = 0; i < 7; ++i) {
-        EXPECT_EQ(g_platform.reports[i].controls, i + 1 == 2 ? 0u : 7u) << "state " << i + 1;
+        EXPECT_EQ(g_platform.reports[i].controls, i + 1 <= 3 ? 0u : 7u) << "state " << i + 1;
     }
-    EXPECT_EQ(g_platform.reports[7], (Report{1, 1066, 42, 0, 0, 7}));
+    EXPECT_EQ(g_platform.reports[7], (Report{1, 1066, 42, 0, 0, 0}));
 }
 
 TEST_F(Service, TerminateWithNothingToReleaseOnlyWritesItsMessage) {
@@ -619,6 +619,53 @@ TEST_F(Service, RefusedStoppedReportWritesStopServiceAfterTerminateAndSignalsNot
     EXPECT_EQ(g_platform.calls, (std::vector<std::string>{"CloseEvent", "Suspend",
                                                           "TerminateThread", "CloseWorker"}));
     EXPECT_EQ(GetServiceControlState()->workerThread, nullptr);
+}
+
+// --- The stopped report is the last report, and the process's end the next call
+
+TEST_F(Service, NoReportAfterTheStoppedOneAndNoControlsWhileStopping) {
+    for (bool after : {false, true}) {
+        for (DWORD control : {1, 2, 3, 4, 5}) {  // stop, pause, continue, interrogate, shutdown
+            *GetServiceControlState() = kProgramInitialState;
+            SetUpRunning();
+            if (control == SERVICE_CONTROL_CONTINUE) {
+                ServiceCtrlHandler(SERVICE_CONTROL_PAUSE);  // something to continue
+            }
+            after ? terminate(0, 0) : ServiceCtrlHandler(control);
+            after ? ServiceCtrlHandler(control) : terminate(0, 0);
+            std::string row = std::to_string(control) + (after ? " after" : " before");
+            EXPECT_EQ(g_platform.reports.back(), Stopped(0)) << row;
+            for (size_t i = 0; i < g_platform.reports.size(); ++i) {
+                const Report& r = g_platform.reports[i];
+                EXPECT_EQ(r.state == SERVICE_STOPPED, i + 1 == g_platform.reports.size()) << row;
+                EXPECT_EQ(r.controls, r.state == 1 || r.state == 3 ? 0u : 7u) << row << r;
+            }
+        }
+    }
+}
+
+TEST_F(Service, TeardownEndsTheWorkerThenReportsStoppedThenEndsTheProcess) {
+    const std::vector<std::string> live = {"CloseEvent",  "Suspend",  "TerminateThread",
+                                           "CloseWorker", "Report 1", "TerminateProcess"};
+    const std::vector<std::string> ended = {"CloseEvent", "CloseWorker", "Report 1",
+                                            "TerminateProcess"};
+    // Running, paused, ended as the daemon could not start (10), ended as main returned.
+    for (int state = 0; state < 4; ++state) {
+        *GetServiceControlState() = kProgramInitialState;
+        ResetEvent(g_platform.workerRelease);
+        SetUpRunning();
+        if (state == 1) {
+            ServiceCtrlHandler(SERVICE_CONTROL_PAUSE);
+        }
+        g_platform.workerCode = state == 2 ? 10 : 0;
+        if (state >= 2) {
+            SetEvent(g_platform.workerRelease);
+            ASSERT_EQ(WaitForSingleObject(g_platform.worker, 5000), WAIT_OBJECT_0);
+        }
+        g_platform.sequence.clear();
+        terminate(state == 2 ? ERROR_SERVICE_SPECIFIC_ERROR : 0, g_platform.workerCode);
+        EXPECT_EQ(g_platform.sequence, state >= 2 ? ended : live) << "state " << state;
+    }
 }
 
 // --- No handle is used once terminate has closed it
