@@ -1,5 +1,6 @@
 // The two exports of a JNI 1.1 VM library, carried out by a current VM: defaults for
-// the 1.1 record, and a VM found, loaded and started from its translation.
+// the 1.1 record, and a VM found, loaded and started from its translation; and the one
+// export of the bridge's own, the VM's orderly end at a stop.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -10,6 +11,7 @@
 #include "vmbridge/platform.h"
 #include "vmbridge/settings.h"
 #include "vmbridge/translate.h"
+#include "vmbridge/vm_end.h"
 
 #ifdef _WIN32
 #define BRIDGE_EXPORT extern "C" __declspec(dllexport)
@@ -198,12 +200,59 @@ BRIDGE_EXPORT jint JNICALL JNI_GetDefaultJavaVMInitArgs(void* argument) {
     return kJniOk;
 }
 
-static jint StartVm(const char* library, JavaVMInitArgs* vmArgs, JavaVM** vm, JNIEnv** env) {
-    CreateJavaVM12Function create = LoadVmLibrary(library, Trace);
-    if (create == nullptr) {
+// The one place where the folder of the class-data archive is judged. The VM maps and
+// runs what the archive holds, so an archive that a standard user may write is code of
+// that user's in the service: the verdict on the places the bridge loads from belongs
+// here. Today only the folder's existence is checked.
+static bool ArchiveFolderAccepted(const char* archive, const char* source) {
+    char folder[kVmPathBytes];
+    snprintf(folder, sizeof folder, "%s", archive);
+    char* slash = strrchr(folder, '/');
+    char* backslash = strrchr(folder, '\\');
+    char* last =
+        backslash != nullptr && (slash == nullptr || backslash > slash) ? backslash : slash;
+    if (last != nullptr) {
+        last[1] = '\0';
+    }
+    if (last == nullptr || !IsDirectory(folder)) {
+        TraceFormat("%s names %s, whose folder does not exist: not used\n", source, archive);
+        return false;
+    }
+    return true;
+}
+
+// Whether the VM library is of Java 19 or later, which writes class-data archives: its
+// JNI_GetDefaultJavaVMInitArgs accepts JNI_VERSION_19 from that release on.
+static bool WritesClassArchives(const VmLibrary* entries) {
+    JavaVMInitArgs probe = {kJniVersion19, 0, nullptr, kJniFalse};
+    return entries->getDefaults != nullptr && entries->getDefaults(&probe) == kJniOk;
+}
+
+// The class-data archive of the settings made absolute and kept where it can serve;
+// else emptied after a trace line. The start goes on either way.
+static void PrepareClassArchive(BridgeSettings* settings, const char* settingsDirectory,
+                                const char* library, const VmLibrary* entries) {
+    static const char kSource[] = "class_archive= of vmbridge.cfg";
+    char archive[kVmPathBytes];
+    bool usable =
+        MakeAbsolute(settingsDirectory, settings->classArchive, kSource, archive, sizeof archive);
+    if (usable && !WritesClassArchives(entries)) {
+        TraceFormat(
+            "%s: the Java VM in %s is older than Java 19 and keeps no class-data "
+            "archive: not used\n",
+            kSource, library);
+        usable = false;
+    }
+    usable = usable && ArchiveFolderAccepted(archive, kSource);
+    snprintf(settings->classArchive, sizeof settings->classArchive, "%s", usable ? archive : "");
+}
+
+static jint StartVm(const char* library, VmLibrary* entries, JavaVMInitArgs* vmArgs, JavaVM** vm,
+                    JNIEnv** env) {
+    if (entries->create == nullptr && !LoadVmLibrary(library, entries, Trace)) {
         return kJniError;
     }
-    jint created = create(vm, env, vmArgs);
+    jint created = entries->create(vm, env, vmArgs);
     if (created != kJniOk) {
         char text[kNoteBytes];
         snprintf(text, sizeof text, "the Java VM in %s did not start (JNI_CreateJavaVM: %d)\n",
@@ -221,6 +270,7 @@ BRIDGE_EXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, JNIEnv** env, void* arg
     }
     if (!g_vmCreated) {
         SetProgramHook(record->vfprintf);
+        SetHostExitHook(record->exit);
     }
     if (record->version != kJniVersion1_1) {
         Trace("the start-up record is not of JNI 1.1\n");
@@ -239,6 +289,15 @@ BRIDGE_EXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, JNIEnv** env, void* arg
         return kJniError;
     }
     TraceFormat("starting the Java VM in %s\n", library);
+    // The archive asks the library which release it is before the options are made;
+    // without one, the library is loaded after the translation, as it always was.
+    VmLibrary entries = {nullptr, nullptr};
+    if (settings.classArchive[0] != '\0') {
+        if (!LoadVmLibrary(library, &entries, Trace)) {
+            return kJniError;
+        }
+        PrepareClassArchive(&settings, settingsDirectory, library, &entries);
+    }
 
     VmHooks hooks = {BridgeVfprintf, BridgeExit, BridgeAbort};
     OptionList options;
@@ -247,15 +306,22 @@ BRIDGE_EXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, JNIEnv** env, void* arg
         return kJniError;
     }
     JavaVMInitArgs vmArgs = {kJniVersion1_2, options.count, options.options, kJniFalse};
-    jint started = StartVm(library, &vmArgs, vm, env);
+    jint started = StartVm(library, &entries, &vmArgs, vm, env);
     FreeOptionList(&options);
     if (started != kJniOk) {
         return started;
     }
     g_vmCreated = true;
+    SetVmToEnd(*vm);
 
     char charsets[128];
     AnsiCharsetNames(charsets, sizeof charsets);
     RouteJavaStreams(*env, settings.routeErr, settings.routeOut, charsets);
     return kJniOk;
+}
+
+// Not of JNI 1.1: the host looks it up and, where the library lacks it, ends the process
+// as it always did. See EndVmInOrder.
+BRIDGE_EXPORT jint JNICALL ExitJavaVMInOrder(unsigned long budgetMilliseconds) {
+    return EndVmInOrder(budgetMilliseconds);
 }

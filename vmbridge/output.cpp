@@ -1,4 +1,5 @@
-// The bridge's output hooks and the native side of the Java output-stream class.
+// The bridge's output hook, its own trace lines, and the native side of the Java
+// output-stream class.
 #include "vmbridge/output.h"
 
 #include <stdio.h>
@@ -6,7 +7,6 @@
 #include <string.h>
 
 #include "vmbridge/hook_stream_class.h"  // kHookStreamClass, made at build time
-#include "vmbridge/platform.h"
 
 // Written once by JNI_CreateJavaVM before the VM (and so any other thread that could
 // print) exists; only read afterwards.
@@ -61,18 +61,8 @@ jint JNICALL BridgeVfprintf(FILE* stream, const char* format, va_list args) {
     return length;
 }
 
-void JNICALL BridgeExit(jint code) {
-    char text[64];
-    snprintf(text, sizeof text, "the VM ended the process with code %d\n", static_cast<int>(code));
-    TraceBridge(text);
-    // At once, as the program ends itself: the runtime's exit could wait for ever on a
-    // lock that another thread of the VM holds. Nothing is lost: the trace is unbuffered.
-    EndProcessNow(code);
-}
-
-void JNICALL BridgeAbort() {
-    TraceBridge("the VM aborted the process\n");
-    AbortProcessNow();
+void TraceVmText(const char* text, size_t length) {
+    CallProgramHook(stderr, "%.*s", static_cast<int>(length), text);
 }
 
 // HookStream.write0: the bytes as they are, never read as a format.

@@ -1,6 +1,8 @@
 // Everything the VM and its Java code print, on its way to the program's output hook:
-// the hooks handed to the VM and the routing of System.err and System.out.
+// the output hook handed to the VM and the routing of System.err and System.out.
 #pragma once
+
+#include <stddef.h>
 
 #include "vmbridge/jni12.h"
 
@@ -10,11 +12,12 @@ void SetProgramHook(VmPrintfFunction hook);
 // A line of the bridge's own, through the program's hook, after "Java VM bridge: ".
 void TraceBridge(const char* text);
 
-// The hooks handed to the VM. BridgeVfprintf forwards to the program's hook and returns
-// the formatted length, which the VM takes as the bytes written.
+// length bytes of text through the program's hook as they are, without the prefix.
+void TraceVmText(const char* text, size_t length);
+
+// The output hook handed to the VM: forwards to the program's hook and returns the
+// formatted length, which the VM takes as the bytes written.
 jint JNICALL BridgeVfprintf(FILE* stream, const char* format, va_list args);
-void JNICALL BridgeExit(jint code);
-void JNICALL BridgeAbort();
 
 // Defines the output-stream class in the VM and sets System.err (and System.out when
 // routeOut) to it, encoding in one of charsetNames (comma-separated, first supported).

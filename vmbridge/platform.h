@@ -1,6 +1,7 @@
 // What the bridge asks of the operating system: its own and the program's directory,
 // files, the registry, loading a VM library with its runtime directory, the platform's
-// own ways to find a VM, the character set of the process, and ending the process.
+// own ways to find a VM, the character set of the process, threads and the signals between
+// them, and ending the process.
 #pragma once
 
 #include <stddef.h>
@@ -18,6 +19,7 @@ bool ProgramDirectory(char* directory, size_t directoryBytes);
 bool FullPath(const char* path, char* full, size_t fullBytes);
 
 bool IsFile(const char* path);
+bool IsDirectory(const char* path);
 
 // Reads up to bufferBytes - 1 bytes of path into buffer, terminated; false when the
 // file cannot be opened.
@@ -38,9 +40,15 @@ unsigned ProcessMachine();
 static const char kRegistryVmName[] = "the registry value vm of HKLM\\Software\\Quenlor\\Tessaly";
 bool ReadRegistryVm(char* value, size_t valueBytes, NoteFunction note);
 
+// The entries of a loaded VM library; getDefaults is null where the library lacks it.
+struct VmLibrary {
+    CreateJavaVM12Function create;
+    GetDefaultJavaVMInitArgs12Function getDefaults;
+};
+
 // Loads the VM library at path, its runtime directory made to serve the libraries it
-// loads, and returns its JNI_CreateJavaVM. Null after a note on what went wrong.
-CreateJavaVM12Function LoadVmLibrary(const char* path, NoteFunction note);
+// loads, and fills entries. False after a note on what went wrong.
+bool LoadVmLibrary(const char* path, VmLibrary* entries, NoteFunction note);
 
 // Asked about each VM library that a search comes upon, with the place that named it;
 // true takes the library.
@@ -53,6 +61,29 @@ bool FindInstalledVm(char* libraryPath, size_t pathBytes, AcceptFunction accept,
 
 // Names of the process's ANSI character set, as Java may call it, comma-separated.
 void AnsiCharsetNames(char* names, size_t namesBytes);
+
+// A thread of its own runs run; false when the system refuses one.
+bool StartThread(void (*run)());
+
+// Latches between the threads of the VM's orderly end: each is set once and never reset.
+// Setting one allocates nothing and waits for no other thread longer than a few
+// instructions, so the VM's own thread may set one while the VM's other threads stand.
+enum Latch {
+    kLatchExitHookReached,  // the VM called the exit hook for the bridge's own request
+    kLatchExitFailed,       // the request could not be made, or the VM refused it
+    kLatchStacksWritten,    // the threads' stacks are in the trace
+    kLatchCount,
+};
+const int kNoLatch = -1;  // WaitForLatch: neither was set in time
+// Makes the latches; before any thread that sets or waits on them starts. False when
+// the system refuses.
+bool PrepareLatches();
+void SetLatch(Latch latch);
+// Waits at most milliseconds (below 0xFFFFFFFF) until first or second is set; returns
+// the one found set (first when both are), or kNoLatch when the time ran out.
+int WaitForLatch(Latch first, Latch second, unsigned long milliseconds);
+// The calling thread waits for ever, holding whatever it holds.
+[[noreturn]] void BlockForever();
 
 // The process ends at once with code, as the VM's exit and abort hooks ask (abort with
 // the code of the C runtime's abort, 3). No library's detach code runs and nothing is

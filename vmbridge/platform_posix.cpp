@@ -1,10 +1,14 @@
 // The bridge's platform part on Linux and other POSIX systems, where it serves the
-// native tests: dlopen, the default "java" on PATH, and the plain ends of a process.
-// Text is UTF-8 here, and no registry names a VM.
+// native tests: dlopen, the default "java" on PATH, POSIX threads, a mutex and a condition
+// for the latches, and the plain ends of a process. Text is UTF-8 here, and no registry
+// names a VM.
 #include "vmbridge/platform.h"
 
 #include <dlfcn.h>
+#include <errno.h>
 #include <limits.h>
+#include <pthread.h>
+#include <time.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -13,7 +17,20 @@
 
 #include "vmbridge/locate.h"
 
-enum { kNoteBytes = kVmPathBytes + 256 };
+enum {
+    kNoteBytes = kVmPathBytes + 256,
+    kMillisecondsPerSecond = 1000,
+    kNanosecondsPerMillisecond = 1000000,
+    kNanosecondsPerSecond = 1000000000,
+};
+
+// The latches, one bit each, under g_latchLock, which every thread holds for a few
+// instructions only and never while it waits (the wait releases it): the VM's thread
+// that sets one is never kept. g_latchChanged is made by PrepareLatches before the
+// threads that use it start; neither is ever destroyed.
+static pthread_mutex_t g_latchLock = PTHREAD_MUTEX_INITIALIZER;
+static pthread_cond_t g_latchChanged;
+static unsigned g_latchesSet;
 
 bool BridgeDirectory(char* directory, size_t directoryBytes) {
     Dl_info info;
@@ -59,6 +76,11 @@ bool IsFile(const char* path) {
     return stat(path, &status) == 0 && S_ISREG(status.st_mode);
 }
 
+bool IsDirectory(const char* path) {
+    struct stat status;
+    return stat(path, &status) == 0 && S_ISDIR(status.st_mode);
+}
+
 bool ReadSmallFile(const char* path, char* buffer, size_t bufferBytes, size_t* length) {
     FILE* file = fopen(path, "rb");
     if (file == nullptr) {
@@ -82,22 +104,25 @@ bool ReadRegistryVm(char*, size_t, NoteFunction) {
     return false;
 }
 
-CreateJavaVM12Function LoadVmLibrary(const char* path, NoteFunction note) {
+bool LoadVmLibrary(const char* path, VmLibrary* entries, NoteFunction note) {
     void* library = dlopen(path, RTLD_NOW | RTLD_GLOBAL);
     char text[kNoteBytes];
     if (library == nullptr) {
         const char* error = dlerror();
         snprintf(text, sizeof text, "could not load %s: %s\n", path, error != nullptr ? error : "");
         note(text);
-        return nullptr;
+        return false;
     }
     void* create = dlsym(library, "JNI_CreateJavaVM");
     if (create == nullptr) {
         snprintf(text, sizeof text, "%s has no JNI_CreateJavaVM\n", path);
         note(text);
-        return nullptr;
+        return false;
     }
-    return reinterpret_cast<CreateJavaVM12Function>(create);
+    entries->create = reinterpret_cast<CreateJavaVM12Function>(create);
+    entries->getDefaults = reinterpret_cast<GetDefaultJavaVMInitArgs12Function>(
+        dlsym(library, "JNI_GetDefaultJavaVMInitArgs"));
+    return true;
 }
 
 bool FindInstalledVm(char* libraryPath, size_t pathBytes, AcceptFunction accept,
@@ -133,6 +158,73 @@ bool FindInstalledVm(char* libraryPath, size_t pathBytes, AcceptFunction accept,
 
 void AnsiCharsetNames(char* names, size_t namesBytes) {
     snprintf(names, namesBytes, "UTF-8");
+}
+
+static void* RunThread(void* run) {
+    reinterpret_cast<void (*)()>(run)();
+    return nullptr;
+}
+
+bool StartThread(void (*run)()) {
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, RunThread, reinterpret_cast<void*>(run)) != 0) {
+        return false;
+    }
+    pthread_detach(thread);
+    return true;
+}
+
+bool PrepareLatches() {
+    pthread_condattr_t attributes;
+    if (pthread_condattr_init(&attributes) != 0) {
+        return false;
+    }
+    bool made = pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC) == 0 &&
+                pthread_cond_init(&g_latchChanged, &attributes) == 0;
+    pthread_condattr_destroy(&attributes);
+    return made;
+}
+
+void SetLatch(Latch latch) {
+    pthread_mutex_lock(&g_latchLock);
+    g_latchesSet |= 1u << latch;
+    pthread_cond_broadcast(&g_latchChanged);
+    pthread_mutex_unlock(&g_latchLock);
+}
+
+int WaitForLatch(Latch first, Latch second, unsigned long milliseconds) {
+    struct timespec deadline;
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += static_cast<time_t>(milliseconds / kMillisecondsPerSecond);
+    deadline.tv_nsec +=
+        static_cast<long>(milliseconds % kMillisecondsPerSecond) * kNanosecondsPerMillisecond;
+    if (deadline.tv_nsec >= kNanosecondsPerSecond) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= kNanosecondsPerSecond;
+    }
+    int found = kNoLatch;
+    bool timedOut = false;
+    pthread_mutex_lock(&g_latchLock);
+    while (found == kNoLatch) {
+        if ((g_latchesSet & (1u << first)) != 0) {
+            found = first;
+        } else if ((g_latchesSet & (1u << second)) != 0) {
+            found = second;
+        } else if (timedOut) {
+            break;
+        } else {
+            timedOut =
+                pthread_cond_timedwait(&g_latchChanged, &g_latchLock, &deadline) == ETIMEDOUT;
+        }
+    }
+    pthread_mutex_unlock(&g_latchLock);
+    return found;
+}
+
+void BlockForever() {
+    for (;;) {
+        pause();
+    }
 }
 
 void EndProcessNow(int code) {

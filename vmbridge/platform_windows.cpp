@@ -1,6 +1,7 @@
 // The bridge's platform part on Windows: its own and the program's directory, loading
 // jvm.dll with the home's bin directory serving its runtime libraries, the registry
-// keys under which Java installers record their homes, and ending the process at once.
+// keys under which Java installers record their homes, threads and events for the
+// latches, and ending the process at once.
 #include "vmbridge/platform.h"
 
 #include <windows.h>
@@ -68,6 +69,11 @@ bool IsFile(const char* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+bool IsDirectory(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 bool ReadSmallFile(const char* path, char* buffer, size_t bufferBytes, size_t* length) {
     HANDLE file =
         CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -107,7 +113,13 @@ static void ServeRuntimeDirectory(const char* libraryPath, NoteFunction note) {
     }
 }
 
-CreateJavaVM12Function LoadVmLibrary(const char* path, NoteFunction note) {
+// An entry of library by its name, else by its 32-bit decorated form.
+static FARPROC FindEntry(HMODULE library, const char* name, const char* decorated) {
+    FARPROC entry = GetProcAddress(library, name);
+    return entry != nullptr ? entry : GetProcAddress(library, decorated);
+}
+
+bool LoadVmLibrary(const char* path, VmLibrary* entries, NoteFunction note) {
     ServeRuntimeDirectory(path, note);
     HMODULE library = LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     char text[kNoteBytes];
@@ -117,18 +129,19 @@ CreateJavaVM12Function LoadVmLibrary(const char* path, NoteFunction note) {
                  static_cast<unsigned long>(error),
                  error == ERROR_BAD_EXE_FORMAT ? ": a Java VM of the other bitness" : "");
         note(text);
-        return nullptr;
+        return false;
     }
-    FARPROC create = GetProcAddress(library, "JNI_CreateJavaVM");
-    if (create == nullptr) {
-        create = GetProcAddress(library, "_JNI_CreateJavaVM@12");  // 32-bit decorated form
-    }
+    FARPROC create = FindEntry(library, "JNI_CreateJavaVM", "_JNI_CreateJavaVM@12");
     if (create == nullptr) {
         snprintf(text, sizeof text, "%s has no JNI_CreateJavaVM\n", path);
         note(text);
-        return nullptr;
+        return false;
     }
-    return reinterpret_cast<CreateJavaVM12Function>(reinterpret_cast<void*>(create));
+    entries->create = reinterpret_cast<CreateJavaVM12Function>(reinterpret_cast<void*>(create));
+    entries->getDefaults =
+        reinterpret_cast<GetDefaultJavaVMInitArgs12Function>(reinterpret_cast<void*>(
+            FindEntry(library, "JNI_GetDefaultJavaVMInitArgs", "_JNI_GetDefaultJavaVMInitArgs@4")));
+    return true;
 }
 
 // A key under HKLM\SOFTWARE where installers record Java homes or VM libraries: in
@@ -346,6 +359,54 @@ void AnsiCharsetNames(char* names, size_t namesBytes) {
     }
     snprintf(names, namesBytes, "windows-%u,Cp%u,MS%u,x-windows-%u", codePage, codePage, codePage,
              codePage);
+}
+
+// The latches: manual-reset events, made by PrepareLatches before the threads that set
+// or wait on them start, and never closed. SetEvent takes no lock of this process.
+static HANDLE g_latches[kLatchCount];
+
+static DWORD WINAPI RunThread(void* run) {
+    reinterpret_cast<void (*)()>(run)();
+    return 0;
+}
+
+bool StartThread(void (*run)()) {
+    HANDLE thread = CreateThread(nullptr, 0, RunThread, reinterpret_cast<void*>(run), 0, nullptr);
+    if (thread == nullptr) {
+        return false;
+    }
+    CloseHandle(thread);
+    return true;
+}
+
+bool PrepareLatches() {
+    for (HANDLE& latch : g_latches) {
+        latch = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (latch == nullptr) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void SetLatch(Latch latch) {
+    SetEvent(g_latches[latch]);
+}
+
+int WaitForLatch(Latch first, Latch second, unsigned long milliseconds) {
+    HANDLE pair[2] = {g_latches[first], g_latches[second]};
+    // The lowest index among those signalled: first when both are.
+    DWORD result = WaitForMultipleObjects(2, pair, FALSE, static_cast<DWORD>(milliseconds));
+    if (result == WAIT_OBJECT_0) {
+        return first;
+    }
+    return result == WAIT_OBJECT_0 + 1 ? static_cast<int>(second) : kNoLatch;
+}
+
+void BlockForever() {
+    for (;;) {
+        Sleep(INFINITE);
+    }
 }
 
 void EndProcessNow(int code) {

@@ -96,6 +96,10 @@ static bool ApplyLine(const char* line, size_t length, BridgeSettings* settings,
         memcpy(settings->vm, text, valueLength + 1);
         return true;
     }
+    if (keyLength == 13 && strncmp(line, "class_archive", 13) == 0) {
+        memcpy(settings->classArchive, text, valueLength + 1);
+        return true;
+    }
     if (keyLength == 6 && strncmp(line, "option", 6) == 0) {
         if (settings->extraCount >= kExtraOptions || valueLength == 0) {
             NoteLine(note, "option not taken", line, length);

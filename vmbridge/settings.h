@@ -13,10 +13,13 @@ enum {
 
 struct BridgeSettings {
     char vm[kSettingBytes];  // a VM library or a Java home; empty: search for one
-    bool interpreter;        // java.compiler=NONE becomes -Xint
-    bool reduceSignals;      // -Xrs: the VM installs no console control or signal handler
-    bool routeErr;           // System.err to the program's output hook
-    bool routeOut;           // System.out to the program's output hook
+    // The class-data archive a VM of Java 19 or later reads at start and writes at an
+    // orderly end; empty: none.
+    char classArchive[kSettingBytes];
+    bool interpreter;    // java.compiler=NONE becomes -Xint
+    bool reduceSignals;  // -Xrs: the VM installs no console control or signal handler
+    bool routeErr;       // System.err to the program's output hook
+    bool routeOut;       // System.out to the program's output hook
     int extraCount;
     char extra[kExtraOptions][kSettingBytes];  // further VM options, in file order
 };

@@ -201,6 +201,16 @@ static bool AddSwitches(const JDK1_1InitArgs* record, const BridgeSettings* sett
     return true;
 }
 
+// The class-data archive: read at start when it fits this VM, made or made anew at an
+// orderly end when it does not (Java 19 and later).
+static bool AddClassArchive(const BridgeSettings* settings, OptionList* list) {
+    if (settings->classArchive[0] == '\0') {
+        return true;
+    }
+    return Add(list, Format("-XX:SharedArchiveFile=%s", settings->classArchive)) &&
+           Add(list, Format("-XX:+AutoCreateSharedArchive"));
+}
+
 static bool AddHooks(const VmHooks* hooks, OptionList* list) {
     return Add(list, Format("vfprintf"), reinterpret_cast<void*>(hooks->vfprintf)) &&
            Add(list, Format("exit"), reinterpret_cast<void*>(hooks->exit)) &&
@@ -213,7 +223,8 @@ bool TranslateInitArgs(const JDK1_1InitArgs* record, const BridgeSettings* setti
     char* classPath = CleanClassPath(record->classpath, separator);
     bool built = classPath != nullptr && Add(list, Format("%s%s", kClassPathOption, classPath)) &&
                  AddProperties(record, settings, list, note) && AddSizes(record, list, note) &&
-                 AddSwitches(record, settings, list, note) && AddHooks(hooks, list);
+                 AddSwitches(record, settings, list, note) && AddClassArchive(settings, list) &&
+                 AddHooks(hooks, list);
     free(classPath);
     for (int i = 0; built && i < settings->extraCount; ++i) {
         built = Add(list, Format("%s", settings->extra[i]));

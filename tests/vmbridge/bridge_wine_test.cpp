@@ -520,6 +520,20 @@ TEST_F(Bridge, TheVmsExitAndAbortEndTheProcessAtOnceWithoutAWindow) {
     }
 }
 
+// The bridge's own export, looked up by its plain name: Runtime.exit(0) on a thread it
+// attached, whose exit hook ends the wait.
+TEST_F(Bridge, TheOrderlyEndIsExportedAndEndsAtTheExitHook) {
+    std::string dir = MakeBridgeInstallation("");
+    std::string home = MakeHome(dir, "jdk", {"bin\\server"});
+    WriteWholeFile(dir + "\\bin\\vmbridge.cfg", "vm=" + home + "\n");
+    ChildRun run = Probe(dir, {"VMBRIDGE_PROBE_END_MS=10000"});
+    EXPECT_TRUE(Has(run.output, "result 0\r\nended in order 0\r\n")) << run.output;
+    std::string record = Record(home, "bin\\server");
+    EXPECT_TRUE(Has(record, "AttachCurrentThread vmbridge orderly exit\n")) << record;
+    EXPECT_TRUE(Has(record, "GetMethodID java/lang/Runtime exit(I)V\nCallVoidMethodA")) << record;
+    EXPECT_FALSE(Has(run.output, "the VM ended the process")) << run.output;
+}
+
 // The real program as a service with the bridge as its VM library.
 TEST_F(Bridge, TheProgramRunsAsAServiceFromStartToStop) {
     std::string dir = MakeBridgeInstallation("");

@@ -2,10 +2,13 @@
 // load bin/libjavai.so of the installation, take its defaults for the JNI 1.1 record,
 // fill the record as the program does, create the VM on this thread and run the
 // daemon's main. Its output hook writes to host.log in the installation and, as the
-// program's does, returns 0.
+// program's does, returns 0. With --stop, the host's stop follows: the daemon's stop on
+// a thread of its own, then the bridge's ExitJavaVMInOrder with the rest of the budget.
 //   vmbridge_host DIR [--verbose] [--max-heap BYTES] [--stack BYTES] [--linger MS]
+//                 [--stop BUDGET_MS]
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -62,6 +65,59 @@ static void CallStaticVoidMethodForward(JNIEnv* env, jclass cls, jmethodID metho
     va_end(args);
 }
 
+static long Milliseconds() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
+}
+
+// Written by main before the stop thread starts; only read afterwards.
+static JavaVM* g_vm;
+
+// The stop thread, as the program's: attached to the VM, Daemon.stop with an empty
+// String array, detached. The test daemon's stop returns at once: main waits for it.
+static void* StopDaemon(void*) {
+    void* const* invoke = reinterpret_cast<void* const*>(*g_vm);
+    JNIEnv* env = nullptr;
+    if (reinterpret_cast<jint (*)(JavaVM*, JNIEnv**, void*)>(invoke[4])(g_vm, &env, nullptr) != 0) {
+        LogText("Could not attach the stop thread\n");
+        return nullptr;
+    }
+    jclass stringClass = (*env)->FindClass(env, "java/lang/String");
+    jclass daemonClass = (*env)->FindClass(env, kDaemonClass);
+    jmethodID stop = daemonClass == nullptr ? nullptr
+                                            : (*env)->GetStaticMethodID(env, daemonClass, "stop",
+                                                                        "([Ljava/lang/String;)V");
+    if (stop != nullptr) {
+        LogText("<<Calling Daemon.stop>>\n");
+        jobjectArray none = (*env)->NewObjectArray(env, 0, stringClass, nullptr);
+        CallStaticVoidMethodForward(env, daemonClass, stop, none);  // the test's never throws
+        LogText("<<Daemon.stop returned>>\n");
+    }
+    reinterpret_cast<jint (*)(JavaVM*)>(invoke[5])(g_vm);
+    return nullptr;
+}
+
+// The host's stop within budget milliseconds; the process ends here.
+[[noreturn]] static void Stop(void* library, long budget) {
+    long start = Milliseconds();
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, StopDaemon, nullptr) == 0) {
+        pthread_join(thread, nullptr);
+    }
+    auto endInOrder =
+        reinterpret_cast<jint (*)(unsigned long)>(dlsym(library, "ExitJavaVMInOrder"));
+    long left = budget - (Milliseconds() - start);
+    jint ended =
+        endInOrder != nullptr ? endInOrder(left > 0 ? static_cast<unsigned long>(left) : 0) : -100;
+    char line[128];
+    snprintf(line, sizeof line, "ExitJavaVMInOrder returned %d\n", static_cast<int>(ended));
+    LogText(line);
+    snprintf(line, sizeof line, "<<In terminate()>> after %ld ms\n", Milliseconds() - start);
+    LogText(line);
+    _exit(0);
+}
+
 static void Linger(long milliseconds) {
     struct timespec pause = {milliseconds / 1000, (milliseconds % 1000) * 1000000L};
     nanosleep(&pause, nullptr);
@@ -76,6 +132,7 @@ int main(int argc, char** argv) {
     jint maxHeap = 0;
     jint stack = 0;
     long linger = 0;
+    long stopBudget = -1;
     for (int i = 2; i < argc; ++i) {
         if (strcmp(argv[i], "--verbose") == 0) {
             verbose = true;
@@ -85,6 +142,8 @@ int main(int argc, char** argv) {
             stack = static_cast<jint>(atol(argv[++i]));
         } else if (strcmp(argv[i], "--linger") == 0 && i + 1 < argc) {
             linger = atol(argv[++i]);
+        } else if (strcmp(argv[i], "--stop") == 0 && i + 1 < argc) {
+            stopBudget = atol(argv[++i]);
         }
     }
     g_logFile = open("host.log", O_WRONLY | O_CREAT | O_APPEND, 0644);
@@ -176,6 +235,10 @@ int main(int argc, char** argv) {
         LogText("Main method completed\n");
     }
     Linger(linger);  // the program keeps running, and the VM's threads with it
+    if (stopBudget >= 0) {
+        g_vm = vm;
+        Stop(library, stopBudget);
+    }
     LogText("host ends\n");
     _exit(result);
 }

@@ -6,6 +6,7 @@
 #include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -318,6 +319,65 @@ TEST_P(Jdk, AnOptionTheVmDoesNotKnowFailsTheStartWithItsReason) {
     EXPECT_TRUE(InOrder(run.log, "did not start (JNI_CreateJavaVM: ",
                         "Could not start Java 1.1 VM in library ./bin/libjavai.so ffff"))
         << run.log;
+}
+
+// The host's stop: the daemon's stop, then the VM's orderly end, whose shutdown hook
+// writes its second line 300 ms after its first.
+TEST_P(Jdk, AStopRunsTheDaemonsStopAndItsShutdownHooksToTheirEnd) {
+    std::string dir = MakeInstallation(Name("stop"), Settings());
+    HostRun run = RunHost(dir, {"--stop", "15000"}, {"QUERY_STRING=hook"});
+    ASSERT_TRUE(run.finished) << run.log;
+    EXPECT_EQ(0, run.exitCode) << run.log;
+    EXPECT_EQ("stopped\n", ReadFile(dir + "/stop.out")) << run.log;
+    EXPECT_EQ("hook began\nhook ended\n", ReadFile(dir + "/hook.out")) << run.log;
+    EXPECT_TRUE(InOrder(run.log, "<<Daemon.stop returned>>\n", "ExitJavaVMInOrder returned 0\n"))
+        << run.log;
+    EXPECT_EQ(std::string::npos, run.log.find("the VM ended the process")) << run.log;
+}
+
+TEST_P(Jdk, AHookThatOutlastsTheBudgetLeavesTheThreadsStacksAndTheStopEndsInTime) {
+    std::string dir = MakeInstallation(Name("slow-hook"), Settings());
+    HostRun run = RunHost(dir, {"--stop", "2000"}, {"QUERY_STRING=slow-hook"});
+    ASSERT_TRUE(run.finished) << run.log;
+    EXPECT_EQ("hook began\n", ReadFile(dir + "/hook.out")) << run.log;
+    EXPECT_TRUE(InOrder(run.log, "Java VM bridge: the Java VM did not end within ",
+                        "\"daemon shutdown hook\" TIMED_WAITING\n"))
+        << run.log;
+    EXPECT_TRUE(InOrder(run.log, "\"daemon shutdown hook\" TIMED_WAITING\n",
+                        "com.quenlor.brask.ShutdownWriter.run(ShutdownWriter.java:"))
+        << run.log;
+    EXPECT_TRUE(InOrder(run.log, "ShutdownWriter.run(", "ExitJavaVMInOrder returned 1\n"))
+        << run.log;
+    size_t at = run.log.find("<<In terminate()>> after ");
+    ASSERT_NE(std::string::npos, at) << run.log;
+    EXPECT_LT(atol(run.log.c_str() + at + 25), 3000 + 200) << run.log;  // 200 ms to spare
+}
+
+// The JDK's feature release, from the release file of its home.
+int FeatureRelease(const std::string& home) {
+    std::string release = ReadFile(home + "/release");
+    size_t at = release.find("JAVA_VERSION=\"");
+    return at == std::string::npos ? 0 : atoi(release.c_str() + at + 14);
+}
+
+// Written at the first orderly end, read at the next start: not made anew then.
+TEST_P(Jdk, TheClassArchiveIsWrittenAtTheOrderlyEndOfAVmOfJava19OrLater) {
+    bool keeps = FeatureRelease(Home()) >= 19;
+    std::string dir = MakeInstallation(Name("archive"), Settings("class_archive=../log/a.jsa\n"));
+    mkdir((dir + "/log").c_str(), 0755);
+    HostRun run = RunHost(dir, {"--stop", "15000"});
+    ASSERT_TRUE(run.finished) << run.log;
+    EXPECT_EQ(0, run.exitCode) << run.log;
+    EXPECT_EQ(!keeps, run.log.find("older than Java 19 and keeps no class-data archive: not "
+                                   "used\n") != std::string::npos)
+        << run.log;
+    struct stat first, second;
+    ASSERT_EQ(keeps, stat((dir + "/log/a.jsa").c_str(), &first) == 0) << run.log;
+    if (keeps) {
+        run = RunHost(dir, {"--stop", "15000"});
+        ASSERT_EQ(0, stat((dir + "/log/a.jsa").c_str(), &second));
+        EXPECT_EQ(0, memcmp(&first.st_mtim, &second.st_mtim, sizeof first.st_mtim)) << run.log;
+    }
 }
 
 std::vector<std::string> HomesOrNone() {

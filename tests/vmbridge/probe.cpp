@@ -1,10 +1,12 @@
 // A Windows host for the bridge's tests under Wine: loads the javai.dll given, takes
 // its defaults for the JNI 1.1 record and creates the VM as the program does, its
 // output hook writing to standard output. Prints "result N" and exits 0, or 2 when
-// the library or its exports are missing.
+// the library or its exports are missing. With VMBRIDGE_PROBE_END_MS set, it then calls
+// the bridge's ExitJavaVMInOrder with that budget and prints "ended in order N".
 //   vmbridge_probe PATH\javai.dll
 #include <windows.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "javahost/jni11.h"
@@ -47,5 +49,12 @@ int main(int argc, char** argv) {
     JavaVM* vm = nullptr;
     JNIEnv* env = nullptr;
     printf("result %ld\n", static_cast<long>(create(&vm, &env, &args)));
+    const char* budget = getenv("VMBRIDGE_PROBE_END_MS");
+    auto endInOrder = reinterpret_cast<jint(JNICALL*)(unsigned long)>(
+        reinterpret_cast<void*>(GetProcAddress(library, "ExitJavaVMInOrder")));
+    if (budget != nullptr && endInOrder != nullptr) {
+        printf("ended in order %ld\n", static_cast<long>(endInOrder(strtoul(budget, nullptr, 10))));
+    }
+    fflush(stdout);
     return 0;
 }

@@ -5,6 +5,7 @@
 // "jvm.cfg" beside it sets what it does: "refuse" fails the start; "abort" and "exit N"
 // make a thread of its own call that hook while the daemon main runs, as a fatal error
 // or System.exit(N) would. Its daemon main writes through the bridge's native stream.
+// Runtime.exit(N), called on a thread that the bridge attached, calls the exit hook.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -33,6 +34,7 @@ bool g_pending;
 
 _jobject g_stringClass = {"java/lang/String", nullptr, 0};
 _jobject g_daemonClass = {"com/quenlor/vek/daemon/Daemon", nullptr, 0};
+_jobject g_runtimeClass = {"java/lang/Runtime", nullptr, 0};
 _jobject g_streamClass = {"stream class", nullptr, 0};
 _jobject g_array = {"String[0]", nullptr, 0};
 _jobject g_text = {"string", nullptr, 0};
@@ -40,7 +42,7 @@ _jmethodID g_method = {"method"};
 
 void* g_table[kFunctionTableSlots];
 const void* g_envPointer = g_table;
-void* g_vmTable[8];
+void* g_vmTable[kVmTableSlots];
 const void* g_vmPointer = g_vmTable;
 
 void FindDirectory() {
@@ -139,6 +141,9 @@ jclass JNICALL FindClass(JNIEnv*, const char* name) {
     if (strcmp(name, g_daemonClass.name) == 0) {
         return &g_daemonClass;
     }
+    if (strcmp(name, g_runtimeClass.name) == 0) {
+        return &g_runtimeClass;
+    }
     g_pending = true;
     return nullptr;
 }
@@ -171,6 +176,26 @@ void JNICALL CallStaticVoidMethodV(JNIEnv* env, jclass, jmethodID, va_list) {
 void JNICALL CallStaticVoidMethodA(JNIEnv*, jclass cls, jmethodID, const jvalue* args) {
     Record("CallStaticVoidMethodA %s out=%d err=%d charsets=%s", cls->name, args[0].z, args[1].z,
            args[2].l->bytes);
+}
+
+jobject JNICALL CallStaticObjectMethodA(JNIEnv*, jclass cls, jmethodID, const jvalue*) {
+    return cls;  // Runtime.getRuntime(): any object serves
+}
+
+jmethodID JNICALL GetMethodID(JNIEnv*, jclass cls, const char* name, const char* signature) {
+    Record("GetMethodID %s %s%s", cls->name, name, signature);
+    return &g_method;
+}
+
+void JNICALL CallVoidMethodA(JNIEnv*, jobject object, jmethodID, const jvalue* args) {
+    Record("CallVoidMethodA %s %d", object->name, args[0].i);
+    g_exitHook(args[0].i);  // on the caller's thread, which a VM would keep waiting
+}
+
+jint JNICALL AttachCurrentThread(JavaVM*, JNIEnv** env, void* args) {
+    Record("AttachCurrentThread %s", static_cast<JavaVMAttachArgs*>(args)->name);
+    *env = reinterpret_cast<JNIEnv*>(&g_envPointer);
+    return kJniOk;
 }
 
 jstring JNICALL NewStringUTF(JNIEnv*, const char* text) {
@@ -210,6 +235,10 @@ void FillTable() {
     g_table[kSlotGetByteArrayRegion] = reinterpret_cast<void*>(GetByteArrayRegion);
     g_table[kSlotRegisterNatives] = reinterpret_cast<void*>(RegisterNatives);
     g_table[kSlotExceptionCheck] = reinterpret_cast<void*>(ExceptionCheck);
+    g_table[kSlotCallStaticObjectMethodA] = reinterpret_cast<void*>(CallStaticObjectMethodA);
+    g_table[kSlotGetMethodID] = reinterpret_cast<void*>(GetMethodID);
+    g_table[kSlotCallVoidMethodA] = reinterpret_cast<void*>(CallVoidMethodA);
+    g_vmTable[kVmSlotAttachCurrentThread] = reinterpret_cast<void*>(AttachCurrentThread);
 }
 
 }  // namespace
