@@ -10,14 +10,13 @@
 #include <string.h>
 
 #include "javahost/vm_launch.h"
-#include "launcher/cmdline.h"
+#include "launcher/entry.h"
 #include "launcher/log.h"
 
 // Written once by the worker thread; read by nobody else.
 static char g_workingDirectory[kWorkingDirectoryBytes];
 
 enum {
-    kFullPathBytes = 260,  // the program's full path, terminator included
     kMessageBytes = 2048,  // the working-directory line
 };
 
@@ -26,14 +25,13 @@ static const char kStringClassName[] = "java/lang/String";
 static const char kMainName[] = "main";
 static const char kMainSignature[] = "([Ljava/lang/String;)V";
 
-// The program's directory without its trailing separator; a program in the root of
-// a drive gives the bare drive ("C:"). When the program's path cannot be resolved
-// within the buffers, the current directory is kept and named instead.
-static void FindWorkingDirectory(const ArgumentTable* table) {
-    const char* program = table->count > 0 ? table->arguments[0] : ".";
-    char fullPath[kFullPathBytes];
-    if (_fullpath(fullPath, program, sizeof fullPath) != nullptr &&
-        DirectoryPart(fullPath, g_workingDirectory, sizeof g_workingDirectory)) {
+// The program's directory as the loader names the program (GetProgramDirectory), the
+// place the log path is resolved against too; argument 0 may name another folder (a
+// starting program that passes another name). A program in the root of a drive gives
+// the bare drive ("C:"). When the program's folder cannot be had within the buffer, the
+// current directory is kept and named instead.
+static void FindWorkingDirectory() {
+    if (GetProgramDirectory(g_workingDirectory, sizeof g_workingDirectory)) {
         return;
     }
     if (_getcwd(g_workingDirectory, sizeof g_workingDirectory) == nullptr) {
@@ -110,8 +108,8 @@ static unsigned RunDaemonMain(const VmSession* session) {
 }
 
 unsigned __stdcall DaemonThread(void* parameter) {
-    const ArgumentTable* table = static_cast<const ArgumentTable*>(parameter);
-    FindWorkingDirectory(table);
+    (void)parameter;  // the process-wide arguments: nothing of them is needed here
+    FindWorkingDirectory();
     EnterWorkingDirectory();
     LogText("\n<<Ostrelin Server Starting>>\n\n");
     char message[kMessageBytes];

@@ -14,5 +14,6 @@ enum : unsigned {
 
 enum { kWorkingDirectoryBytes = 260 };  // terminator included
 
-// parameter: the process-wide ArgumentTable.
+// parameter: the process-wide ArgumentTable, which the thread does not read: its
+// working directory is the program's folder as the loader names it, not argument 0.
 unsigned __stdcall DaemonThread(void* parameter);

@@ -17,9 +17,12 @@
 static VmSession g_vmSession;
 
 static const char kLibraryFileName[] = "javai.dll";
-static const char kFirstLibraryDirectory[] = ".\\bin\\";
+static const char kFirstLibraryDirectory[] = "\\bin\\";        // after the program's directory
 static const char kSecondLibraryDirectory[] = "\\jre\\bin\\";  // after the value of VRQ_HOME
 static const char kHomeVariable[] = "VRQ_HOME";
+// Both places are full paths, so the VM's own libraries are looked for in its folder
+// first: a relative path with this flag is undefined.
+static const DWORD kLibraryLoadFlags = LOAD_WITH_ALTERED_SEARCH_PATH;
 
 static const char kHeapKey[] = "Software\\Quenlor\\Quenlor Dravelin";  // under HKEY_LOCAL_MACHINE
 static const char kHeapValue[] = "MaxHeapSize";
@@ -61,16 +64,34 @@ static bool TakeLoadedName(HMODULE library) {
     return true;
 }
 
+// Loads the library at the library path, a full path; null when it cannot be loaded.
+static HMODULE LoadLibraryAtPath() {
+    HMODULE library = LoadLibraryExA(g_vmSession.libraryPath, nullptr, kLibraryLoadFlags);
+    return library != nullptr && TakeLoadedName(library) ? library : nullptr;
+}
+
+// The first place by its full name: a relative one would have the system search its
+// whole path (PATH included) whenever bin\javai.dll is missing. A program whose folder
+// is unknown, or too long for the library path, has no first place.
+static HMODULE LoadFromProgramDirectory() {
+    char directory[kLibraryPathBytes];
+    if (!GetProgramDirectory(directory, sizeof directory)) {
+        return nullptr;
+    }
+    int length = snprintf(g_vmSession.libraryPath, kLibraryPathBytes, "%s%s%s", directory,
+                          kFirstLibraryDirectory, kLibraryFileName);
+    return length >= 0 && length < kLibraryPathBytes ? LoadLibraryAtPath() : nullptr;
+}
+
 static HMODULE LoadVmLibrary() {
-    snprintf(g_vmSession.libraryPath, kLibraryPathBytes, "%s%s", kFirstLibraryDirectory,
-             kLibraryFileName);
-    HMODULE library = LoadLibraryA(g_vmSession.libraryPath);
-    if (library != nullptr && TakeLoadedName(library)) {
+    HMODULE library = LoadFromProgramDirectory();
+    if (library != nullptr) {
         return library;
     }
 
-    // The second place only when VRQ_HOME holds a value: without one it would be the
-    // root of the current drive, where anybody may plant a library.
+    // The second place only when VRQ_HOME holds an absolute path: without one it would
+    // be the root of the current drive, where anybody may plant a library, and a
+    // relative one would depend on the current directory and the search path.
     const char* home = getenv(kHomeVariable);
     if (home == nullptr) {
         home = "";
@@ -78,9 +99,9 @@ static HMODULE LoadVmLibrary() {
     int length = snprintf(g_vmSession.libraryPath, kLibraryPathBytes, "%s%s%s", home,
                           kSecondLibraryDirectory, kLibraryFileName);
     bool fits = length >= 0 && length < kLibraryPathBytes;
-    if (home[0] != '\0' && fits) {
-        library = LoadLibraryA(g_vmSession.libraryPath);
-        if (library != nullptr && TakeLoadedName(library)) {
+    if (IsAbsolutePath(home) && fits) {
+        library = LoadLibraryAtPath();
+        if (library != nullptr) {
             return library;
         }
     }

@@ -55,6 +55,18 @@ char* MergeClassPath(const char16_t* fixedPath, const char* defaultPath,
     return merged;
 }
 
+static bool IsPathSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+bool IsAbsolutePath(const char* path) {
+    bool letter = (path[0] >= 'a' && path[0] <= 'z') || (path[0] >= 'A' && path[0] <= 'Z');
+    if (letter && path[1] == ':') {
+        return IsPathSeparator(path[2]);
+    }
+    return IsPathSeparator(path[0]) && IsPathSeparator(path[1]);
+}
+
 char* ComposeProperty(const char* name, const char* value, AllocateFunction allocate) {
     size_t nameLength = strlen(name);
     size_t valueLength = strlen(value);

@@ -20,6 +20,11 @@ int32_t ParseRegistryText(char* buffer, size_t bufferBytes, uint32_t byteCount);
 // class path; a null default counts as empty. Null when allocate fails.
 char* MergeClassPath(const char16_t* fixedPath, const char* defaultPath, AllocateFunction allocate);
 
+// True when path names its place whatever the current directory and drive are: a drive
+// letter, a colon and a separator ('\\' or '/'), or two separators at the start (a share,
+// "\\?\", "\\.\"). "C:x", "\x" and "x" are relative.
+bool IsAbsolutePath(const char* path);
+
 // "name=value" in a block of its own. Null when allocate fails.
 char* ComposeProperty(const char* name, const char* value, AllocateFunction allocate);
 // A heap copy of text. Null when allocate fails.

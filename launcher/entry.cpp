@@ -44,16 +44,27 @@ static char* DuplicateForever(char* text) {
 }
 
 // The loader's name for the program, not argument 0: that is whatever the starting
-// program wrote, possibly relative to a directory the process has since left.
-static void FindProgramPath() {
-    DWORD length = GetModuleFileNameA(nullptr, g_programPath, sizeof g_programPath);
-    if (length == 0 || length >= sizeof g_programPath) {
-        g_programPath[0] = '\0';  // cut or unknown: nothing is matched or resolved against it
+// program wrote, possibly relative to a directory the process has since left. False,
+// leaving path empty, when the name is cut or unknown.
+static bool FindProgramName(char* path, DWORD capacity) {
+    DWORD length = g_system.GetModuleFileNameA(nullptr, path, capacity);
+    if (length == 0 || length >= capacity) {
+        path[0] = '\0';
+        return false;
     }
+    return true;
+}
+
+bool GetProgramDirectory(char* directory, size_t capacity) {
+    char path[kFullPathBytes];
+    if (capacity > 0) {
+        directory[0] = '\0';
+    }
+    return FindProgramName(path, sizeof path) && DirectoryPart(path, directory, capacity);
 }
 
 bool ParseCommandLine(int32_t* count, char** arguments) {
-    FindProgramPath();
+    FindProgramName(g_programPath, sizeof g_programPath);  // unknown: nothing is matched
     char* duplicate = _strdup(GetCommandLineA());  // never freed: the arguments point into it
     if (duplicate == nullptr) {
         *count = 0;
@@ -63,12 +74,13 @@ bool ParseCommandLine(int32_t* count, char** arguments) {
 }
 
 // The log path once and for all: a relative one is resolved against the program's
-// directory, where the worker makes its current directory, so that the lines written
-// before that (all of a service's first lines, from System32) land in the same file.
+// directory (GetProgramDirectory), where the worker makes its current directory, so that
+// the lines written before that (all of a service's first lines, from System32) land in
+// the same file.
 static const char* FixLogPath(const char* given) {
     char directory[kFullPathBytes];
     char resolved[kFullPathBytes];
-    if (DirectoryPart(g_programPath, directory, sizeof directory) &&
+    if (GetProgramDirectory(directory, sizeof directory) &&
         ResolveLogPath(given, directory, resolved, sizeof resolved)) {
         char* copy = _strdup(resolved);
         if (copy != nullptr) {

@@ -21,6 +21,15 @@ const LaunchOptions* GetLaunchOptions();
 // The worker thread's parameter. Written once before any other thread starts.
 ArgumentTable* GetProcessArguments();
 
+// --- The program's own place, for every path resolved beside the program
+// Writes the folder of the running program, as the loader names the program
+// (g_system.GetModuleFileNameA), into directory: its full path without the trailing
+// separator, the bare drive ("C:") for a program in a drive's root. Never argument 0,
+// which is whatever the starting program wrote. False, leaving directory empty, when the
+// program's name or its folder does not fit into capacity bytes with the terminator.
+// Reads nothing but the loader, so any thread may call it at any time.
+bool GetProgramDirectory(char* directory, size_t capacity);
+
 // --- Entry stages
 // Splits GetCommandLineA into table; see SplitCommandLineAfterProgram, with the
 // program's own path as the loader names it. Returns false when the line held more

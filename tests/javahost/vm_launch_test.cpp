@@ -20,6 +20,12 @@ namespace {
 const char kFixedClassPath[] =
     ".\\Morquistelvandrake.jar;.\\Vosk.jar;.\\lib\\brask.jar;.\\lib\\quillet.jar";
 
+std::string g_programName;  // the loader's name for this program: in the test's installation
+DWORD WINAPI ProgramInInstallation(HMODULE module, LPSTR path, DWORD capacity) {
+    return module != nullptr ? GetModuleFileNameA(module, path, capacity)
+                             : snprintf(path, capacity, "%s", g_programName.c_str());
+}
+
 class VmLaunch : public ::testing::Test {
 protected:
     void SetUp() override { Prepare("javai.dll"); }
@@ -28,6 +34,8 @@ protected:
         installation_ = MakeInstallation(
             ::testing::UnitTest::GetInstance()->current_test_info()->name(), library);
         SetCurrentDirectoryA(installation_.c_str());
+        g_programName = installation_ + "\\tessaly.exe";
+        g_system.GetModuleFileNameA = ProgramInInstallation;
         log_ = installation_ + "\\trace.log";
         ResetLogSettings();
         SetLogFilePath(log_.c_str());
@@ -128,6 +136,12 @@ TEST_F(VmLaunch, QueryStringIsForwardedUnchanged) {
     EXPECT_TRUE(Recorded("property QUERY_STRING=a=b&c=%41%"));
 }
 
+TEST_F(VmLaunch, LibraryIsTheProgramFoldersWhateverTheCurrentDirectory) {
+    SetCurrentDirectoryA(MakeInstallation("vm-launch-current-elsewhere").c_str());
+    ASSERT_EQ(StartJavaVM(), kVmCreated);
+    EXPECT_EQ(std::string(GetVmSession()->libraryPath), Library());
+}
+
 class VmLaunchWithoutDefaults : public VmLaunch {
     void SetUp() override { Prepare("javai-no-defaults.dll"); }
 };
@@ -197,6 +211,15 @@ TEST_F(VmLibrarySearch, SecondPlaceIsUnderVrqHome) {
     EXPECT_TRUE(FileExists(home + "\\jre\\bin\\javai.rec"));
 }
 
+class VrqHomeForm : public VmLibrarySearch, public ::testing::WithParamInterface<bool> {};
+TEST_P(VrqHomeForm, IsTriedOnlyWhenAbsolute) {
+    std::string home = MakeHome(GetParam() ? "vrq-home-absolute" : "vrq-home-relative");
+    SetCurrentDirectoryA((home + "\\..").c_str());
+    _putenv(("VRQ_HOME=" + (GetParam() ? home : home.substr(home.rfind('\\') + 1))).c_str());
+    EXPECT_EQ(StartJavaVM(), GetParam() ? kVmCreated : kVmLibraryNotLoaded);
+    EXPECT_EQ(FileExists(home + "\\jre\\bin\\javai.rec"), GetParam());
+}
+INSTANTIATE_TEST_SUITE_P(AbsoluteOrNot, VrqHomeForm, ::testing::Bool());
 TEST_F(VmLibrarySearch, TrailingBackslashOfVrqHomeIsUsedUnchanged) {
     _putenv("VRQ_HOME=C:\\nowhere\\");
     EXPECT_EQ(StartJavaVM(), kVmLibraryNotLoaded);
@@ -222,7 +245,10 @@ TEST_F(VmLaunch, FirstPlaceWinsAndVrqHomeIsNotRead) {
     EXPECT_FALSE(FileExists(home + "\\jre\\bin\\javai.rec"));
 }
 
-DWORD WINAPI NameTooLong(HMODULE, LPSTR path, DWORD capacity) {
+DWORD WINAPI NameTooLong(HMODULE module, LPSTR path, DWORD capacity) {
+    if (module == nullptr) {
+        return ProgramInInstallation(module, path, capacity);
+    }
     memset(path, 'n', capacity - 1);
     path[capacity - 1] = '\0';
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -514,7 +540,7 @@ INSTANTIATE_TEST_SUITE_P(
                  std::string(kPropertiesTrace) + "Launched Java 1.1 VM in library $LIBRARY\n"}),
     [](const ::testing::TestParamInfo<NoVmCase>& info) { return std::string(info.param.name); });
 
-TEST_F(Daemon, EmptyTableTakesTheDirectoryAboveTheCurrentOne) {
+TEST_F(Daemon, EmptyTableTakesTheProgramsFolder) {
     std::string below = installation_ + "\\below";
     CreateDirectoryA(below.c_str(), nullptr);
     SetCurrentDirectoryA(below.c_str());
@@ -526,17 +552,20 @@ TEST_F(Daemon, EmptyTableTakesTheDirectoryAboveTheCurrentOne) {
 
 TEST_F(Daemon, ProgramPathTooLongKeepsTheCurrentDirectory) {
     std::string longProgram = "C:\\" + std::string(300, 'p') + "\\tessaly.exe";
+    g_programName = longProgram;
     ArgumentTable table = {1, {&longProgram[0]}};
     DaemonRun run = RunDaemonThread(&table);
-    EXPECT_EQ(run.code, kDaemonEnded);
-    EXPECT_EQ(Trace(), Crlf(Opening() + kClosing));
+    EXPECT_EQ(run.code, kVmLibraryNotLoaded);
+    EXPECT_EQ(Trace(), Crlf("\n<<Ostrelin Server Starting>>\n\nCurrent directory set to " +
+                            installation_ + "\nStarting JVM\nCould not load library " +
+                            "\\jre\\bin\\javai.dll\n" + kClosing));
 }
 
-TEST_F(Daemon, RelativeProgramPathResolvesAgainstTheCurrentDirectory) {
+TEST_F(Daemon, ArgumentZeroNamingAnotherFolderLeavesTheProgramsFolder) {
     std::string below = installation_ + "\\below";
     CreateDirectoryA(below.c_str(), nullptr);
     SetCurrentDirectoryA(below.c_str());
-    char relative[] = "..\\tessaly.exe";
+    char relative[] = "tessaly.exe";  // below\tessaly.exe
     ArgumentTable table = {1, {relative}};
     DaemonRun run = RunDaemonThread(&table);
     EXPECT_EQ(run.code, kDaemonEnded);
