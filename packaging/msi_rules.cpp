@@ -1,0 +1,239 @@
+// The custom actions' decisions: the log folder's place, its access list, and the
+// refusals of what the install finds there. The trusted accounts are those of the
+// program's own trust check (trust/verdict.h): one list for the whole project.
+#include "packaging/msi_rules.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "trust/verdict.h"
+
+namespace {
+
+const char kRefusalPrefix[] = "The log folder cannot be locked: ";
+// The package's own folder under ProgramData, above the default LOGDIR.
+const char kOwnFolderName[] = "Quenlor";
+
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// a and b of length n equal, ignoring the case of ASCII letters.
+bool SameText(const char* a, const char* b, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Length of path without one trailing backslash, where that is not the root's.
+size_t TrimmedLength(const char* path, size_t rootLength) {
+    size_t length = strlen(path);
+    if (length > rootLength && path[length - 1] == '\\') {
+        --length;
+    }
+    return length;
+}
+
+// The length of path's root with its backslash: 3 for "C:\", up to the backslash after
+// the share for "\\server\share\"; 0 when path has no such root.
+size_t RootLength(const char* path) {
+    if (((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+        path[1] == ':' && path[2] == '\\') {
+        return 3;
+    }
+    if (path[0] != '\\' || path[1] != '\\') {
+        return 0;
+    }
+    const char* server = path + 2;
+    const char* share = strchr(server, '\\');
+    if (share == nullptr || share == server ||
+        (share - server == 1 && (*server == '?' || *server == '.'))) {
+        return 0;  // no server, or a device path ("\\?\", "\\.\")
+    }
+    const char* end = strchr(share + 1, '\\');
+    if (end == nullptr || end == share + 1) {
+        return 0;
+    }
+    return static_cast<size_t>(end - path) + 1;
+}
+
+// Every name after the root is a folder's name: not empty, not "." or "..", no '/'.
+bool NamesAreFolders(const char* names, size_t length) {
+    size_t start = 0;
+    for (size_t i = 0; i <= length; ++i) {
+        if (i < length && names[i] == '/') {
+            return false;
+        }
+        if (i == length || names[i] == '\\') {
+            size_t n = i - start;
+            if (n == 0 || (n == 1 && names[start] == '.') ||
+                (n == 2 && names[start] == '.' && names[start + 1] == '.')) {
+                return false;
+            }
+            start = i + 1;
+        }
+    }
+    return true;
+}
+
+// "S-1-" and digits and dashes: what ConvertSidToStringSid writes, and nothing that
+// could end an SDDL entry.
+bool IsSidText(const char* sid) {
+    if (strncmp(sid, "S-1-", 4) != 0 || sid[4] == '\0') {
+        return false;
+    }
+    for (const char* c = sid + 4; *c != '\0'; ++c) {
+        if ((*c < '0' || *c > '9') && *c != '-') {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsTrustedOwner(const char* owner, const LockTrust* trust) {
+    const TrustedSelf installer = {trust->installerSid, trust->serviceSid};
+    const TrustedSelf account = {trust->accountSid, nullptr};
+    return IsTrustedAccount(owner, &installer) || IsTrustedAccount(owner, &account);
+}
+
+}  // namespace
+
+bool PlanLogFolder(const char* logdir, const char* programData, LogFolderPlan* plan, char* message,
+                   size_t messageBytes) {
+    memset(plan, 0, sizeof *plan);
+    size_t root = RootLength(logdir);
+    size_t length = root == 0 ? 0 : TrimmedLength(logdir, root);
+    if (root == 0 || length <= root || length >= sizeof plan->folder ||
+        !NamesAreFolders(logdir + root, length - root)) {
+        snprintf(message, messageBytes,
+                 "%sLOGDIR \"%s\" is no full path of a folder below a drive's or a share's "
+                 "root.",
+                 kRefusalPrefix, logdir);
+        return false;
+    }
+    memcpy(plan->folder, logdir, length);
+    size_t parent = length;
+    while (parent > root && logdir[parent - 1] != '\\') {
+        --parent;
+    }
+    // The parent without its backslash, except a root, which keeps it ("C:\").
+    size_t parentLength = parent > root ? parent - 1 : root;
+    memcpy(plan->parent, logdir, parentLength);
+
+    size_t dataRoot = RootLength(programData);
+    size_t dataLength = dataRoot == 0 ? 0 : TrimmedLength(programData, dataRoot);
+    size_t ownLength = dataLength + 1 + strlen(kOwnFolderName);
+    plan->parentIsOwn =
+        dataRoot != 0 && parentLength == ownLength &&
+        SameText(plan->parent, programData, dataLength) && plan->parent[dataLength] == '\\' &&
+        SameText(plan->parent + dataLength + 1, kOwnFolderName, strlen(kOwnFolderName));
+    return true;
+}
+
+bool BuildLogFolderSddl(const char* serviceSid, const char* accountSid, char* sddl, size_t bytes) {
+    if (!IsSidText(serviceSid) || (accountSid != nullptr && !IsSidText(accountSid))) {
+        return false;
+    }
+    // FA: full control; 0x1301bf: modify (read, write, execute, delete), without the
+    // right to change the access list or the owner or to delete others' children.
+    bool account = accountSid != nullptr && strcmp(accountSid, serviceSid) != 0;
+    int written = snprintf(
+        sddl, bytes, "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;%s)%s%s%s", serviceSid,
+        account ? "(A;OICI;0x1301bf;;;" : "", account ? accountSid : "", account ? ")" : "");
+    return written > 0 && static_cast<size_t>(written) < bytes;
+}
+
+LockRefusal JudgeLockPlace(const PlaceFacts* facts, bool entry, const LockTrust* trust) {
+    if (facts->reparsePoint || facts->linked || (entry && facts->otherNames)) {
+        return kLockReparsePoint;
+    }
+    if (facts->ownerSid == nullptr) {
+        return kLockOwnerUnreadable;
+    }
+    if (!IsTrustedOwner(facts->ownerSid, trust)) {
+        return kLockUntrustedOwner;
+    }
+    if (!entry && !facts->folder) {
+        return kLockNotFolder;
+    }
+    if (entry && facts->folder) {
+        return kLockHoldsFolder;
+    }
+    return kLockAllowed;
+}
+
+void DescribeLockRefusal(LockRefusal refusal, const char* path, const char* ownerSid, char* text,
+                         size_t bytes) {
+    switch (refusal) {
+        case kLockReparsePoint:
+            snprintf(text, bytes,
+                     "%s%s is a link, or lies behind one (a reparse point or a hard link), "
+                     "and the install follows none. Remove the link and install again.",
+                     kRefusalPrefix, path);
+            break;
+        case kLockUntrustedOwner:
+            snprintf(text, bytes,
+                     "%s%s is owned by %s, which is not a trusted account and could change "
+                     "its access list. Remove it, or make SYSTEM or the Administrators its "
+                     "owner, and install again.",
+                     kRefusalPrefix, path, ownerSid != nullptr ? ownerSid : "?");
+            break;
+        case kLockOwnerUnreadable:
+            snprintf(text, bytes, "%sthe owner of %s cannot be read.", kRefusalPrefix, path);
+            break;
+        case kLockNotFolder:
+            snprintf(text, bytes, "%s%s is a file, not a folder.", kRefusalPrefix, path);
+            break;
+        case kLockHoldsFolder:
+            snprintf(text, bytes,
+                     "%s%s is a folder inside it. The log folder's access list reaches "
+                     "everything below it, so LOGDIR must hold files only: choose a folder "
+                     "of its own.",
+                     kRefusalPrefix, path);
+            break;
+        case kLockAllowed:
+        default:
+            snprintf(text, bytes, "%s", "");
+            break;
+    }
+}
+
+bool IsFinalPathOf(const char* path, const char* finalPath) {
+    static const char kUncPrefix[] = "\\\\?\\UNC\\";
+    static const char kLocalPrefix[] = "\\\\?\\";
+    const char* rest = finalPath;
+    const char* expected = path;
+    if (SameText(finalPath, kUncPrefix, sizeof kUncPrefix - 1)) {
+        rest = finalPath + sizeof kUncPrefix - 1;
+        if (path[0] != '\\' || path[1] != '\\') {
+            return false;
+        }
+        expected = path + 2;
+    } else if (strncmp(finalPath, kLocalPrefix, sizeof kLocalPrefix - 1) == 0) {
+        rest = finalPath + sizeof kLocalPrefix - 1;
+    }
+    size_t a = TrimmedLength(expected, 3);
+    size_t b = TrimmedLength(rest, 3);
+    return a == b && SameText(expected, rest, a);
+}
+
+int SplitActionData(char* data, char** fields, int most) {
+    int count = 0;
+    char* start = data;
+    for (char* c = data;; ++c) {
+        if (*c == '|' || *c == '\0') {
+            if (count == most) {
+                return -1;
+            }
+            fields[count++] = start;
+            if (*c == '\0') {
+                return count;
+            }
+            *c = '\0';
+            start = c + 1;
+        }
+    }
+}

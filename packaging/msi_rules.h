@@ -1,0 +1,87 @@
+// The decisions of the installer's custom actions (packaging/msi_actions.cpp), pure text
+// logic: where the log folder lies, which access list it gets and which refusal applies
+// to what the install finds there. Built into msiactions.dll, and natively for the
+// sanitizers (tests/packaging/msi_rules_test.cpp).
+#pragma once
+
+#include <stddef.h>
+
+enum {
+    kRulePathBytes = 260,     // a folder's path, terminator included (MAX_PATH)
+    kRuleMessageBytes = 1024  // a message to the installer's log, terminator included
+};
+
+// --- The log folder's lock
+
+// Where LOGDIR lies: the folder itself and the one above it, both without a trailing
+// backslash.
+struct LogFolderPlan {
+    char folder[kRulePathBytes];
+    char parent[kRulePathBytes];
+    // The folder above is the package's own Quenlor folder directly under ProgramData,
+    // and is locked as the log folder is.
+    bool parentIsOwn;
+};
+
+// Plans the lock of logdir (as Windows Installer resolves LOGDIR, with or without its
+// trailing backslash) beside programData (CommonAppDataFolder). False, with the reason
+// in message, when logdir is no full path of named folders below a drive's or a share's
+// root ("C:\Logs\Tessaly", "\\server\share\Tessaly"): a root, a relative path, "." or
+// "..", a forward slash or an empty name, or too long.
+bool PlanLogFolder(const char* logdir, const char* programData, LogFolderPlan* plan, char* message,
+                   size_t messageBytes);
+
+// The protected access list (SDDL, nothing inherited from above) of the log folder and
+// of every folder the action makes for it: SYSTEM and Administrators full control, the
+// service's SID modify and, where accountSid is given, that account modify; each entry
+// inherited by the files and folders below. No entry for Users. False when it does not
+// fit into bytes.
+bool BuildLogFolderSddl(const char* serviceSid, const char* accountSid, char* sddl, size_t bytes);
+
+// The accounts whose ownership of the log folder, or of an entry in it, is trusted
+// besides the fixed trusted ones (trust/verdict.h). Each a SID as text, or null.
+struct LockTrust {
+    const char* installerSid;  // the account the action runs as
+    const char* serviceSid;    // NT SERVICE\Quenlor Tessaly
+    const char* accountSid;    // the account the service runs as
+};
+
+// What the action found of an existing folder (the log folder, its own parent) or of an
+// entry directly inside the log folder, through a handle that follows no link.
+struct PlaceFacts {
+    bool reparsePoint;     // a reparse point (a symbolic link, a junction, a mount point)
+    bool linked;           // its final path is not the one it was opened by: a link above
+    bool folder;           // a folder
+    bool otherNames;       // a file with more than one name (hard links)
+    const char* ownerSid;  // its owner as text; null when it could not be read
+};
+
+enum LockRefusal {
+    kLockAllowed,
+    kLockReparsePoint,     // it is a link, or lies behind one, or a file with another name
+    kLockUntrustedOwner,   // its owner, who may rewrite its access list, is not trusted
+    kLockOwnerUnreadable,  // its owner could not be read
+    kLockNotFolder,        // the log folder (or its parent) is a file
+    kLockHoldsFolder,      // the log folder holds a folder: it is no folder of logs alone
+};
+
+// Judges the log folder or its own parent (entry false), or an entry directly inside the
+// log folder (entry true). An entry that is a folder, or a file with another name, is
+// refused: the lock's access list reaches everything below the log folder (and so a file
+// that a hard link in it names anywhere), and a log folder holds files only.
+LockRefusal JudgeLockPlace(const PlaceFacts* facts, bool entry, const LockTrust* trust);
+
+// The message of a refusal, naming path (and the owner where that is the reason).
+void DescribeLockRefusal(LockRefusal refusal, const char* path, const char* ownerSid, char* text,
+                         size_t bytes);
+
+// True when finalPath (as GetFinalPathNameByHandle writes it, "\\?\C:\..." or
+// "\\?\UNC\server\share\...") names path, ignoring the case of ASCII letters.
+bool IsFinalPathOf(const char* path, const char* finalPath);
+
+// --- The data of a deferred action
+
+// Splits data (CustomActionData) in place at each '|' into at most most fields; returns
+// how many there are, or -1 when there are more than most. A path or an account name
+// never holds '|'.
+int SplitActionData(char* data, char** fields, int most);

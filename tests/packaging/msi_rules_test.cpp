@@ -1,0 +1,149 @@
+// The installer's custom actions' decisions (packaging/msi_rules.h) as tables of pure
+// cases: the log folder's access list, its place, and the refusals of what the lock finds.
+// Built natively, under the sanitizers.
+#include "packaging/msi_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "trust/verdict.h"
+
+namespace {
+
+const char kService[] = "S-1-5-80-2208912015-2065971911-519752161-2622384960-3461650372";
+const char kInstaller[] = "S-1-5-21-1-2-3-1000";  // as the action runs under Wine
+const char kUser[] = "S-1-5-21-1-2-3-1002";
+const char kManaged[] = "S-1-5-21-1-2-3-4711";  // a group managed service account
+const LockTrust kTrust = {kInstaller, kService, nullptr};
+
+TEST(BuildLogFolderSddl, SystemAndAdministratorsFullTheServiceModifyNoUsers) {
+    char sddl[512];
+    ASSERT_TRUE(BuildLogFolderSddl(kService, nullptr, sddl, sizeof sddl));
+    EXPECT_EQ(
+        "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;" + std::string(kService) + ")",
+        sddl);
+    // The program's own trust check finds nobody else who may change the folder.
+    TrustVerdict verdict;
+    const TrustedSelf self = {nullptr, kService};
+    JudgeSecurityDescriptor(("O:SY" + std::string(sddl)).c_str(), kPlaceFolder, &self, &verdict);
+    EXPECT_TRUE(IsSafe(&verdict));
+
+    ASSERT_TRUE(BuildLogFolderSddl(kService, kManaged, sddl, sizeof sddl));
+    EXPECT_NE(nullptr, strstr(sddl, (";0x1301bf;;;" + std::string(kManaged) + ")").c_str()));
+    EXPECT_FALSE(BuildLogFolderSddl(kService, "S-1-5-21)(A;;FA;;;WD", sddl, sizeof sddl));
+    EXPECT_FALSE(BuildLogFolderSddl(kService, nullptr, sddl, 40));
+}
+
+struct RefusalCase {
+    const char* name;
+    PlaceFacts facts;
+    bool entry;
+    LockRefusal expected;
+};
+
+TEST(JudgeLockPlace, EachCaseRefusesWhatTheLockMustNotTouch) {
+    const RefusalCase cases[] = {
+        {"folder owned by SYSTEM", {false, false, true, false, "S-1-5-18"}, false, kLockAllowed},
+        {"folder owned by Administrators", {false, false, true, false, "BA"}, false, kLockAllowed},
+        {"folder owned by the installer",
+         {false, false, true, false, kInstaller},
+         false,
+         kLockAllowed},
+        {"log owned by the service", {false, false, false, false, kService}, true, kLockAllowed},
+        {"folder that is a junction",
+         {true, false, true, false, "S-1-5-18"},
+         false,
+         kLockReparsePoint},
+        {"folder reached through a link",
+         {false, true, true, false, "S-1-5-18"},
+         false,
+         kLockReparsePoint},
+        {"entry that is a symbolic link",
+         {true, false, false, false, "S-1-5-18"},
+         true,
+         kLockReparsePoint},
+        {"entry with another name",
+         {false, false, false, true, "S-1-5-18"},
+         true,
+         kLockReparsePoint},
+        {"folder owned by a user", {false, false, true, false, kUser}, false, kLockUntrustedOwner},
+        {"log planted by a user", {false, false, false, false, kUser}, true, kLockUntrustedOwner},
+        {"owner unreadable", {false, false, true, false, nullptr}, false, kLockOwnerUnreadable},
+        {"LOGDIR is a file", {false, false, false, false, "S-1-5-18"}, false, kLockNotFolder},
+        {"a folder inside", {false, false, true, false, "S-1-5-18"}, true, kLockHoldsFolder},
+    };
+    for (const RefusalCase& c : cases) {
+        EXPECT_EQ(c.expected, JudgeLockPlace(&c.facts, c.entry, &kTrust)) << c.name;
+    }
+    const LockTrust managed = {kInstaller, kService, kManaged};
+    const PlaceFacts log = {false, false, false, false, kManaged};
+    EXPECT_EQ(kLockAllowed, JudgeLockPlace(&log, true, &managed)) << "the service's own account";
+
+    char text[kRuleMessageBytes];
+    DescribeLockRefusal(kLockUntrustedOwner, "C:\\ProgramData\\Quenlor\\Tessaly", kUser, text,
+                        sizeof text);
+    EXPECT_NE(nullptr,
+              strstr(text, "C:\\ProgramData\\Quenlor\\Tessaly is owned by S-1-5-21-1-2-3-1002"));
+}
+
+struct PlanCase {
+    const char* logdir;
+    const char* folder;  // null: refused
+    const char* parent;
+    bool parentIsOwn;
+};
+
+TEST(PlanLogFolder, EachPathHasItsFolderItsParentOrIsRefused) {
+    const PlanCase cases[] = {
+        {"C:\\ProgramData\\Quenlor\\Tessaly\\", "C:\\ProgramData\\Quenlor\\Tessaly",
+         "C:\\ProgramData\\Quenlor", true},
+        {"c:\\programdata\\QUENLOR\\Logs", "c:\\programdata\\QUENLOR\\Logs",
+         "c:\\programdata\\QUENLOR", true},
+        {"D:\\Logs\\Tessaly\\", "D:\\Logs\\Tessaly", "D:\\Logs", false},
+        {"D:\\Tessaly", "D:\\Tessaly", "D:\\", false},
+        {"\\\\server\\share\\Tessaly", "\\\\server\\share\\Tessaly", "\\\\server\\share\\", false},
+        {"C:\\ProgramData\\Quenlor Tessaly\\x", "C:\\ProgramData\\Quenlor Tessaly\\x",
+         "C:\\ProgramData\\Quenlor Tessaly", false},
+        {"D:\\", nullptr, nullptr, false},
+        {"\\\\server\\share\\", nullptr, nullptr, false},
+        {"Logs\\Tessaly", nullptr, nullptr, false},
+        {"C:\\Logs\\..\\Windows", nullptr, nullptr, false},
+        {"C:\\Logs\\\\Tessaly", nullptr, nullptr, false},
+        {"C:/Logs/Tessaly", nullptr, nullptr, false},
+        {"\\\\?\\C:\\Logs", nullptr, nullptr, false},
+    };
+    for (const PlanCase& c : cases) {
+        LogFolderPlan plan;
+        char message[kRuleMessageBytes];
+        bool planned = PlanLogFolder(c.logdir, "C:\\ProgramData\\", &plan, message, sizeof message);
+        ASSERT_EQ(c.folder != nullptr, planned) << c.logdir;
+        if (planned) {
+            EXPECT_STREQ(c.folder, plan.folder) << c.logdir;
+            EXPECT_STREQ(c.parent, plan.parent) << c.logdir;
+            EXPECT_EQ(c.parentIsOwn, plan.parentIsOwn) << c.logdir;
+        } else {
+            EXPECT_NE(nullptr, strstr(message, c.logdir)) << message;
+        }
+    }
+}
+
+TEST(IsFinalPathOf, AFinalPathElsewhereShowsALink) {
+    EXPECT_TRUE(IsFinalPathOf("C:\\ProgramData\\Quenlor\\Tessaly",
+                              "\\\\?\\c:\\programdata\\Quenlor\\Tessaly"));
+    EXPECT_TRUE(IsFinalPathOf("\\\\server\\share\\T", "\\\\?\\UNC\\server\\share\\T\\"));
+    EXPECT_FALSE(IsFinalPathOf("C:\\pr\\link", "\\\\?\\C:\\pr\\real"));
+    EXPECT_FALSE(IsFinalPathOf("C:\\Logs\\T", "\\\\?\\C:\\Logs\\Tx"));
+}
+
+TEST(SplitActionData, FieldsAtEachBarOrRefused) {
+    char data[] = "C:\\Logs\\|C:\\ProgramData\\|";
+    char* fields[3];
+    ASSERT_EQ(3, SplitActionData(data, fields, 3));
+    EXPECT_STREQ("C:\\ProgramData\\", fields[1]);
+    EXPECT_STREQ("", fields[2]);
+    char more[] = "a|b|c";
+    EXPECT_EQ(-1, SplitActionData(more, fields, 2));
+}
+
+}  // namespace
