@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The Windows Installer package of one target as administrators and fleet tools use it,
-# under Wine's msiexec in the build tree's prefix: a silent install with LOGDIR, JAVA_VM
-# and MAXHEAPSIZE (files, the service's configuration, both registry values), the service
-# started on the bridge with the stand-in VM, upgrades while it runs (one product, the
-# service started again, what the first install was given kept), refusals, the uninstall
-# (service, program and values gone, log and a user's vmbridge.cfg kept); a package with
-# the daemon's archives, started at the end of its install; the bridge left out.
+# under Wine's msiexec in the build tree's prefix: a LOGDIR that is a link refused; a
+# silent install with LOGDIR, JAVA_VM and MAXHEAPSIZE (files, the service's configuration,
+# both registry values), the service started on the bridge with the stand-in VM, upgrades
+# while it runs (one product, the service started again, what the first install was given
+# kept), refusals, the uninstall (service, program and values gone, log and a user's
+# vmbridge.cfg kept); a package with the daemon's archives, started at the end of its
+# install; the bridge left out.
 #   tests/packaging/msi_install_test.sh BUILD_ROOT ARCH
 # Packs the Release tree that make dist's script built (BUILD_ROOT/dist-ARCH), and drives
 # Wine with the x86_64 test tools (svcctl, msiprobe) of BUILD_ROOT/x86_64.
@@ -84,6 +85,20 @@ cp "$root/$arch/bin/standin_jvm.dll" "$vmdir/jvm.dll"
 for version in 0.0.1 0.0.2 0.0.3; do
     msi_pack "$arch" "$version" "$out/tessaly-$version.msi"
 done
+
+# A LOGDIR that someone made a symbolic link beforehand fails the install, which names it
+# and leaves what the link points to alone.
+linked="$WINEPREFIX/drive_c/tessaly-msi-check/linked-$name"
+mkdir -p "$linked" "$(dirname "$logdir")"
+echo kept >"$linked/kept.txt"
+ln -s "$linked" "$logdir"
+msiexec /i "$(windows_path "$out/tessaly-0.0.1.msi")" /qn "LOGDIR=$windows_logdir"
+check "linked log folder: msiexec" $((1603 % 256)) $?
+check "linked log folder: the installer's log names it" 1 \
+    "$(grep -cF "The log folder cannot be locked: $windows_logdir is a link" "$out/msiexec.log")"
+check "linked log folder: nothing installed" "" "$(products)"
+check "linked log folder: its target as it was" kept.txt "$(ls "$linked")"
+rm -f "$logdir"
 
 # A silent install with the three settings.
 msiexec /i "$(windows_path "$out/tessaly-0.0.1.msi")" /qn "LOGDIR=$windows_logdir" \

@@ -61,6 +61,9 @@ ServiceDemand|ServiceDemand|3|SERVICE_START <> "auto"
 TABLE
     check "$name: recovery configured between installing and starting services" 5850 \
         "$(cell "$msi" InstallExecuteSequence MsiConfigureServices 3)"
+    check "$name: the log folder locked as the system account, before the folders are made" \
+        "3073|3690|3700" "$(cell "$msi" CustomAction LockLogFolder 2)|$(cell "$msi" \
+            InstallExecuteSequence LockLogFolder 3)|$(cell "$msi" InstallExecuteSequence CreateFolders 3)"
     check "$name: the service starts at the end only when it ran" ServiceWasRunning \
         "$(cell "$msi" Component ServiceStart 5)"
     check "$name: upgrades every version up to its own, inclusive" \
