@@ -1,11 +1,14 @@
 // The installer package's custom actions, msiactions.dll: whether the service runs before
-// the install stops it, and the lock of the log folder. Windows Installer can stop a
-// service and start one, but has no condition for "was running"; and its own folder
-// permissions (LockPermissions, MsiLockPermissionsEx) follow a folder that a user made a
-// link beforehand. The decisions are pure (packaging/msi_rules.h); the calls here are thin.
+// the install stops it, which account it gets, the lock of the log folder, and the
+// service's recovery, SID and privileges. Windows Installer can stop a service and start
+// one, but has no condition for "was running"; its own folder permissions (LockPermissions,
+// MsiLockPermissionsEx) follow a folder that a user made a link beforehand; and its
+// recovery settings (MsiServiceConfigFailureActions) do not work, as Microsoft documents.
+// The decisions are pure (packaging/msi_rules.h); the calls here are thin.
 #include <windows.h>
 #include <aclapi.h>
 #include <msiquery.h>
+#include <ntsecapi.h>
 #include <sddl.h>
 #include <stdio.h>
 #include <string.h>
@@ -13,9 +16,16 @@
 #include "packaging/msi_rules.h"
 #include "trust/verdict.h"
 
-static const char kServiceName[] = "Quenlor Tessaly";
 // Read by the component that starts the service at the end of the install.
 static const char kWasRunningProperty[] = "ServiceWasRunning";
+// The account the service is installed with (the ServiceInstall rows' StartName).
+static const char kAccountProperty[] = "SERVICE_ACCOUNT";
+
+// The service's recovery: restart after each of the first two failures, then nothing, so
+// that a daemon that can never start is not restarted every minute for ever; the count of
+// failures starts again after a day without one.
+static const DWORD kRestartDelayMilliseconds = 60000;
+static const DWORD kFailureCountResetSeconds = 86400;
 
 // --- Messages to the installer
 
@@ -45,6 +55,16 @@ static bool SidText(PSID sid, char* text, size_t bytes) {
     int written = snprintf(text, bytes, "%s", converted);
     LocalFree(converted);
     return written > 0 && static_cast<size_t>(written) < bytes;
+}
+
+// The SID of the account name: itself into sid (bytes of it), its text into text.
+static bool LookUpAccountSid(const char* name, BYTE* sid, DWORD bytes, char* text,
+                             size_t textBytes) {
+    char domain[256];
+    DWORD domainBytes = sizeof domain;
+    SID_NAME_USE use;
+    return LookupAccountNameA(nullptr, name, sid, &bytes, domain, &domainBytes, &use) &&
+           SidText(sid, text, textBytes);
 }
 
 // The account this process runs as: SYSTEM for a deferred action without impersonation.
@@ -84,6 +104,54 @@ extern "C" UINT __stdcall FindRunningService(MSIHANDLE install) {
         CloseServiceHandle(service);
     }
     CloseServiceHandle(manager);
+    return ERROR_SUCCESS;
+}
+
+// --- FindServiceAccount
+
+// The account of the installed service into name; empty when there is none.
+static void ReadInstalledAccount(char* name, size_t bytes) {
+    name[0] = '\0';
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service =
+        manager == nullptr ? nullptr : OpenServiceA(manager, kServiceName, SERVICE_QUERY_CONFIG);
+    static BYTE buffer[8192];  // QUERY_SERVICE_CONFIGA and its strings
+    QUERY_SERVICE_CONFIGA* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer);
+    DWORD needed = 0;
+    if (service != nullptr && QueryServiceConfigA(service, config, sizeof buffer, &needed) &&
+        config->lpServiceStartName != nullptr) {
+        snprintf(name, bytes, "%s", config->lpServiceStartName);
+    }
+    if (service != nullptr) {
+        CloseServiceHandle(service);
+    }
+    if (manager != nullptr) {
+        CloseServiceHandle(manager);
+    }
+}
+
+// Immediate action, before costing (and so before an upgrade removes the service there):
+// sets SERVICE_ACCOUNT to the account the service gets (msi_rules.h, ChooseServiceAccount),
+// or stops the install with a message naming a refused one.
+extern "C" UINT __stdcall FindServiceAccount(MSIHANDLE install) {
+    char given[kAccountNameBytes];
+    DWORD size = sizeof given;
+    if (MsiGetPropertyA(install, kAccountProperty, given, &size) != ERROR_SUCCESS) {
+        return FailInstall(install, "SERVICE_ACCOUNT is longer than any account name.");
+    }
+    char installed[kAccountNameBytes];
+    ReadInstalledAccount(installed, sizeof installed);
+    char serviceSid[kSidTextBytes];
+    ServiceAccount chosen;
+    char message[kRuleMessageBytes];
+    if (!ComputeServiceSid(kServiceName, serviceSid, sizeof serviceSid) ||
+        !ChooseServiceAccount(given, installed, serviceSid, &chosen, message, sizeof message)) {
+        return FailInstall(install, message);
+    }
+    if (message[0] != '\0') {
+        TellInstaller(install, INSTALLMESSAGE_INFO, message);
+    }
+    MsiSetPropertyA(install, kAccountProperty, chosen.name);
     return ERROR_SUCCESS;
 }
 
@@ -271,19 +339,40 @@ static UINT MakeMissingFolders(const FolderLock* lock, const char* path) {
     return ERROR_SUCCESS;
 }
 
+// The service's account, as SERVICE_ACCOUNT names it, with its SID (a managed account's
+// looked up, into sid); false, with the install failed by a message.
+static bool ReadAccount(MSIHANDLE install, const char* name, const char* serviceSid,
+                        ServiceAccount* account, BYTE* sid, DWORD sidBytes) {
+    char text[kRuleMessageBytes];
+    if (ParseServiceAccount(name, serviceSid, account) == kAccountRefused) {
+        snprintf(text, sizeof text, "The service's account %s is none that the package sets.",
+                 name);
+        FailInstall(install, text);
+        return false;
+    }
+    if (account->kind == kAccountManaged &&
+        !LookUpAccountSid(name, sid, sidBytes, account->sid, sizeof account->sid)) {
+        snprintf(text, sizeof text, "The account %s cannot be found (error %lu).", name,
+                 GetLastError());
+        FailInstall(install, text);
+        return false;
+    }
+    return true;
+}
+
 // Deferred, as the installer's system account (no impersonation), before the folders are
-// made. CustomActionData: LOGDIR|CommonAppDataFolder. Makes the log folder (and the
-// Quenlor folder above it under ProgramData) with the protected access list, or locks the
-// ones there (packaging/msi_rules.h says which refusals fail the install).
+// made. CustomActionData: LOGDIR|CommonAppDataFolder|SERVICE_ACCOUNT. Makes the log folder
+// (and the Quenlor folder above it under ProgramData) with the protected access list, or
+// locks the ones there (packaging/msi_rules.h says which refusals fail the install).
 extern "C" UINT __stdcall LockLogFolder(MSIHANDLE install) {
-    char data[3 * kRulePathBytes];
+    char data[3 * kRulePathBytes + kAccountNameBytes];
     DWORD size = sizeof data;
-    char* fields[2];
+    char* fields[3];
     if (MsiGetPropertyA(install, "CustomActionData", data, &size) != ERROR_SUCCESS ||
-        SplitActionData(data, fields, 2) != 2) {
+        SplitActionData(data, fields, 3) != 3) {
         return FailInstall(install,
                            "The log folder cannot be locked: the action's data is not "
-                           "LOGDIR|CommonAppDataFolder.");
+                           "LOGDIR|CommonAppDataFolder|SERVICE_ACCOUNT.");
     }
     LogFolderPlan plan;
     char text[kRuleMessageBytes];
@@ -292,13 +381,19 @@ extern "C" UINT __stdcall LockLogFolder(MSIHANDLE install) {
     }
     char installerSid[kSidTextBytes];
     char serviceSid[kSidTextBytes];
-    char sddl[3 * kSidTextBytes];
-    FolderLock lock = {install, {installerSid, serviceSid, nullptr}, nullptr, nullptr};
+    ServiceAccount account;
+    BYTE accountSid[SECURITY_MAX_SID_SIZE];
+    if (!ComputeServiceSid(kServiceName, serviceSid, sizeof serviceSid) ||
+        !ReadAccount(install, fields[2], serviceSid, &account, accountSid, sizeof accountSid)) {
+        return ERROR_INSTALL_FAILURE;
+    }
+    const char* listed = PlanAccount(account.kind).inLogFolderList ? account.sid : nullptr;
+    char sddl[4 * kSidTextBytes];
+    FolderLock lock = {install, {installerSid, serviceSid, account.sid}, nullptr, nullptr};
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
     if (!ReadProcessSid(installerSid, sizeof installerSid) ||
-        !ComputeServiceSid(kServiceName, serviceSid, sizeof serviceSid) ||
-        !BuildLogFolderSddl(serviceSid, nullptr, sddl, sizeof sddl) ||
+        !BuildLogFolderSddl(serviceSid, listed, sddl, sizeof sddl) ||
         !ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
                                                               &lock.descriptor, nullptr) ||
         !GetSecurityDescriptorDacl(lock.descriptor, &present, &lock.dacl, &defaulted)) {
@@ -313,4 +408,104 @@ extern "C" UINT __stdcall LockLogFolder(MSIHANDLE install) {
     }
     LocalFree(lock.descriptor);
     return result;
+}
+
+// --- ConfigureService
+
+// Sets one optional setting of the service, and says in the installer's log whether it
+// was taken. A refused one does not fail the install: every Windows the package installs
+// on takes them all (Wine refuses some).
+static void ApplySetting(MSIHANDLE install, SC_HANDLE service, DWORD level, void* info,
+                         const char* what) {
+    char text[kRuleMessageBytes];
+    if (ChangeServiceConfig2A(service, level, info)) {
+        snprintf(text, sizeof text, "%s: set %s.", kServiceName, what);
+    } else {
+        snprintf(text, sizeof text, "%s: %s refused (error %lu); the install goes on without it.",
+                 kServiceName, what, GetLastError());
+    }
+    TellInstaller(install, INSTALLMESSAGE_INFO, text);
+}
+
+// Grants sid "Log on as a service"; a Win32 error code.
+static DWORD GrantServiceLogon(PSID sid) {
+    LSA_OBJECT_ATTRIBUTES attributes = {};
+    LSA_HANDLE policy = nullptr;
+    NTSTATUS status =
+        LsaOpenPolicy(nullptr, &attributes, POLICY_LOOKUP_NAMES | POLICY_CREATE_ACCOUNT, &policy);
+    if (status == 0) {
+        WCHAR right[] = L"SeServiceLogonRight";
+        LSA_UNICODE_STRING name = {sizeof right - sizeof(WCHAR), sizeof right, right};
+        status = LsaAddAccountRights(policy, sid, &name, 1);
+        LsaClose(policy);
+    }
+    return LsaNtStatusToWinError(status);
+}
+
+// The recovery, the failure-actions flag, the SID type and the required privileges.
+static void ApplySettings(MSIHANDLE install, SC_HANDLE service, const AccountPlan* plan) {
+    SC_ACTION actions[] = {{SC_ACTION_RESTART, kRestartDelayMilliseconds},
+                           {SC_ACTION_RESTART, kRestartDelayMilliseconds},
+                           {SC_ACTION_NONE, 0}};
+    SERVICE_FAILURE_ACTIONSA failure = {kFailureCountResetSeconds, nullptr, nullptr, 3, actions};
+    ApplySetting(install, service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure,
+                 "the failure actions (restart after 60 s, restart after 60 s, then none; the "
+                 "count reset after a day)");
+    // Without the flag, a stopped report with an error code (a daemon that cannot start)
+    // is no failure to the manager.
+    SERVICE_FAILURE_ACTIONS_FLAG flag = {TRUE};
+    ApplySetting(install, service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag,
+                 "the failure-actions flag");
+    SERVICE_SID_INFO sidInfo = {SERVICE_SID_TYPE_UNRESTRICTED};
+    ApplySetting(install, service, SERVICE_CONFIG_SERVICE_SID_INFO, &sidInfo,
+                 "an unrestricted service SID");
+    if (plan->stripPrivileges) {
+        char privileges[] = "SeChangeNotifyPrivilege\0";  // a list: one name, then an empty one
+        SERVICE_REQUIRED_PRIVILEGES_INFOA required = {privileges};
+        ApplySetting(install, service, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &required,
+                     "SeChangeNotifyPrivilege as the one required privilege");
+    }
+}
+
+// Deferred, as the installer's system account, after the services are installed and
+// before they are started. CustomActionData: SERVICE_ACCOUNT. Grants a managed account
+// "Log on as a service" (a failure fails the install: the service could not start), then
+// sets the recovery and the rest (ApplySettings).
+extern "C" UINT __stdcall ConfigureService(MSIHANDLE install) {
+    char data[kAccountNameBytes];
+    DWORD size = sizeof data;
+    char serviceSid[kSidTextBytes];
+    ServiceAccount account;
+    BYTE accountSid[SECURITY_MAX_SID_SIZE];
+    if (MsiGetPropertyA(install, "CustomActionData", data, &size) != ERROR_SUCCESS ||
+        !ComputeServiceSid(kServiceName, serviceSid, sizeof serviceSid) ||
+        !ReadAccount(install, data, serviceSid, &account, accountSid, sizeof accountSid)) {
+        return ERROR_INSTALL_FAILURE;
+    }
+    AccountPlan plan = PlanAccount(account.kind);
+    char text[kRuleMessageBytes];
+    DWORD error = plan.grantLogon ? GrantServiceLogon(accountSid) : ERROR_SUCCESS;
+    if (error != ERROR_SUCCESS) {
+        snprintf(text, sizeof text, "%s cannot be granted \"Log on as a service\" (error %lu).",
+                 account.name, error);
+        return FailInstall(install, text);
+    }
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager == nullptr ? nullptr
+                                           : OpenServiceA(manager, kServiceName,
+                                                          SERVICE_CHANGE_CONFIG | SERVICE_START);
+    error = GetLastError();
+    if (service != nullptr) {
+        ApplySettings(install, service, &plan);
+        CloseServiceHandle(service);
+    }
+    if (manager != nullptr) {
+        CloseServiceHandle(manager);
+    }
+    if (service == nullptr) {
+        snprintf(text, sizeof text, "The service %s cannot be opened to configure it (error %lu).",
+                 kServiceName, error);
+        return FailInstall(install, text);
+    }
+    return ERROR_SUCCESS;
 }

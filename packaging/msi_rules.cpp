@@ -8,6 +8,8 @@
 
 #include "trust/verdict.h"
 
+const char kServiceName[] = "Quenlor Tessaly";
+
 namespace {
 
 const char kRefusalPrefix[] = "The log folder cannot be locked: ";
@@ -219,6 +221,128 @@ bool IsFinalPathOf(const char* path, const char* finalPath) {
     size_t b = TrimmedLength(rest, 3);
     return a == b && SameText(expected, rest, a);
 }
+
+namespace {
+
+const char kVirtualDomain[] = "NT SERVICE\\";
+
+struct FixedAccount {
+    const char* name;  // as the service is given it
+    const char* also;  // another spelling of it, or null
+    AccountKind kind;
+    const char* sid;
+};
+const FixedAccount kFixedAccounts[] = {
+    {"NT AUTHORITY\\LocalService", "NT AUTHORITY\\Local Service", kAccountLocalService, "S-1-5-19"},
+    {"NT AUTHORITY\\NetworkService", "NT AUTHORITY\\Network Service", kAccountNetworkService,
+     "S-1-5-20"},
+    {"LocalSystem", nullptr, kAccountLocalSystem, "S-1-5-18"},
+};
+// Domains whose accounts are the system's own, never a managed service account.
+const char* const kSystemDomains[] = {"NT AUTHORITY", "NT SERVICE", "BUILTIN", "."};
+
+bool SameName(const char* a, const char* b) {
+    return strlen(a) == strlen(b) && SameText(a, b, strlen(a));
+}
+
+// DOMAIN\name$: a domain of letters, digits, '.', '-', '_' that is not the system's,
+// a name ending in '$' without the characters that no account name holds.
+bool IsManagedAccount(const char* text) {
+    const char* slash = strchr(text, '\\');
+    size_t length = strlen(text);
+    if (slash == nullptr || slash == text || length >= kAccountNameBytes ||
+        length - (slash - text) < 3 || text[length - 1] != '$') {
+        return false;
+    }
+    for (const char* c = text; c < slash; ++c) {
+        if (!((*c >= 'A' && *c <= 'Z') || (*c >= 'a' && *c <= 'z') || (*c >= '0' && *c <= '9') ||
+              *c == '.' || *c == '-' || *c == '_')) {
+            return false;
+        }
+    }
+    for (const char* domain : kSystemDomains) {
+        if (strlen(domain) == static_cast<size_t>(slash - text) &&
+            SameText(text, domain, strlen(domain))) {
+            return false;
+        }
+    }
+    for (const char* c = slash + 1; *c != '\0'; ++c) {
+        if (static_cast<unsigned char>(*c) < ' ' || strchr("\"/\\[]:;|=,+*?<>@", *c) != nullptr) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+AccountKind ParseServiceAccount(const char* text, const char* serviceSid, ServiceAccount* account) {
+    memset(account, 0, sizeof *account);
+    size_t domain = strlen(kVirtualDomain);
+    if (strlen(text) == domain + strlen(kServiceName) && SameText(text, kVirtualDomain, domain) &&
+        SameText(text + domain, kServiceName, strlen(kServiceName))) {
+        account->kind = kAccountVirtual;
+        snprintf(account->name, sizeof account->name, "%s%s", kVirtualDomain, kServiceName);
+        snprintf(account->sid, sizeof account->sid, "%s", serviceSid);
+        return account->kind;
+    }
+    for (const FixedAccount& fixed : kFixedAccounts) {
+        if (SameName(text, fixed.name) || (fixed.also != nullptr && SameName(text, fixed.also))) {
+            account->kind = fixed.kind;
+            snprintf(account->name, sizeof account->name, "%s", fixed.name);
+            snprintf(account->sid, sizeof account->sid, "%s", fixed.sid);
+            return account->kind;
+        }
+    }
+    if (IsManagedAccount(text)) {
+        account->kind = kAccountManaged;
+        snprintf(account->name, sizeof account->name, "%s", text);
+    }
+    return account->kind;
+}
+
+bool ChooseServiceAccount(const char* given, const char* installed, const char* serviceSid,
+                          ServiceAccount* chosen, char* message, size_t bytes) {
+    snprintf(message, bytes, "%s", "");
+    if (given != nullptr && given[0] != '\0') {
+        if (ParseServiceAccount(given, serviceSid, chosen) != kAccountRefused) {
+            return true;
+        }
+        snprintf(message, bytes,
+                 "SERVICE_ACCOUNT \"%s\" is none of the accounts the package sets: "
+                 "NT SERVICE\\%s (the default), NT AUTHORITY\\LocalService, "
+                 "NT AUTHORITY\\NetworkService, LocalSystem or a group managed service "
+                 "account DOMAIN\\name$. Set an account with a password with sc config "
+                 "after the install.",
+                 given, kServiceName);
+        return false;
+    }
+    if (installed != nullptr && installed[0] != '\0' &&
+        ParseServiceAccount(installed, serviceSid, chosen) != kAccountRefused) {
+        return true;
+    }
+    if (installed != nullptr && installed[0] != '\0') {
+        snprintf(message, bytes,
+                 "The service ran as %s, which the package cannot set (an account with a "
+                 "password): it runs as NT SERVICE\\%s now. Set that account again with "
+                 "sc config.",
+                 installed, kServiceName);
+    }
+    char name[kAccountNameBytes];
+    snprintf(name, sizeof name, "%s%s", kVirtualDomain, kServiceName);
+    ParseServiceAccount(name, serviceSid, chosen);
+    return true;
+}
+
+AccountPlan PlanAccount(AccountKind kind) {
+    AccountPlan plan = {};
+    plan.stripPrivileges = kind != kAccountLocalSystem && kind != kAccountRefused;
+    plan.grantLogon = kind == kAccountManaged;
+    plan.inLogFolderList = kind == kAccountManaged;
+    return plan;
+}
+
+// --- The data of a deferred action
 
 int SplitActionData(char* data, char** fields, int most) {
     int count = 0;

@@ -6,6 +6,11 @@
 
 #include <stddef.h>
 
+#include "trust/verdict.h"
+
+// The service the package installs.
+extern const char kServiceName[];
+
 enum {
     kRulePathBytes = 260,     // a folder's path, terminator included (MAX_PATH)
     kRuleMessageBytes = 1024  // a message to the installer's log, terminator included
@@ -78,6 +83,58 @@ void DescribeLockRefusal(LockRefusal refusal, const char* path, const char* owne
 // True when finalPath (as GetFinalPathNameByHandle writes it, "\\?\C:\..." or
 // "\\?\UNC\server\share\...") names path, ignoring the case of ASCII letters.
 bool IsFinalPathOf(const char* path, const char* finalPath);
+
+// --- The service's account
+
+enum {
+    kAccountNameBytes = 260  // DOMAIN\name as the service manager takes it, terminator included
+};
+
+enum AccountKind {
+    kAccountRefused,         // none that the package sets (one with a password, a typo)
+    kAccountVirtual,         // NT SERVICE\Quenlor Tessaly, the service's own: the default
+    kAccountLocalService,    // NT AUTHORITY\LocalService, S-1-5-19
+    kAccountNetworkService,  // NT AUTHORITY\NetworkService, S-1-5-20
+    kAccountLocalSystem,     // LocalSystem, S-1-5-18
+    kAccountManaged,         // a group managed service account, DOMAIN\name$ (no password)
+};
+
+struct ServiceAccount {
+    AccountKind kind;
+    char name[kAccountNameBytes];  // as the service is given it (StartName)
+    // Its SID as text; empty for a managed account, which the action looks up. (Windows
+    // looks up neither LocalService nor NetworkService by name: they go by SID.)
+    char sid[kSidTextBytes];
+};
+
+// Reads text, a SERVICE_ACCOUNT or an installed service's account, ignoring the case of
+// ASCII letters; serviceSid is the SID of the virtual account. The kind, kAccountRefused
+// for anything else (another service's virtual account, a local account, a user's).
+AccountKind ParseServiceAccount(const char* text, const char* serviceSid, ServiceAccount* account);
+
+// The account the install gives the service: given (SERVICE_ACCOUNT, empty when not
+// given) wins; else installed, the account of the service there before (null or empty
+// when there is none), where the package can set that one; else the virtual account.
+// False, with the reason in message, when given is refused. An installed account that the
+// package cannot set (one with a password) gives the virtual account, with a note in
+// message; message is empty otherwise.
+bool ChooseServiceAccount(const char* given, const char* installed, const char* serviceSid,
+                          ServiceAccount* chosen, char* message, size_t bytes);
+
+// What the install does for the service's account once the service is installed.
+struct AccountPlan {
+    // Required privileges SeChangeNotifyPrivilege alone: every other privilege of the
+    // account is stripped from the service's process. Not for LocalSystem, on which an
+    // installation of before may rely.
+    bool stripPrivileges;
+    // Grant the account "Log on as a service", which Windows Installer does not.
+    bool grantLogon;
+    // The log folder's access list grants the account modify besides the service's SID
+    // (never an account that other services share).
+    bool inLogFolderList;
+};
+
+AccountPlan PlanAccount(AccountKind kind);
 
 // --- The data of a deferred action
 

@@ -114,7 +114,7 @@ release_msi_upgrade_code="{3F6B2C1E-8D4A-4F57-9E0B-5A7C2D91E4B3}"  # as in tessa
 release_daemon_archives=(Morquistelvandrake.jar Vosk.jar lib/brask.jar lib/quillet.jar)
 # The properties an administrator sets at install, kept by a silent install from a
 # non-elevated prompt only when listed as secure.
-release_msi_properties=(INSTALLDIR LOGDIR JAVA_VM MAXHEAPSIZE SERVICE_START)
+release_msi_properties=(INSTALLDIR LOGDIR JAVA_VM MAXHEAPSIZE SERVICE_START SERVICE_ACCOUNT)
 
 # Are the package's settings usable? Names what is wrong and returns 1 when not.
 release_msi_settings_valid() {
@@ -206,10 +206,10 @@ release_msibuild() {  # MSI QUERY
 }
 
 # What wixl cannot write, added to MSI with msibuild: the components' conditions, the
-# upgrade of the same version of the other target, the recovery of the service, the
-# defaults built into the package, and SecureCustomProperties. WORK holds the tables.
+# upgrade of the same version of the other target, the defaults built into the package,
+# and SecureCustomProperties. WORK holds the tables.
 release_msi_tables() {  # MSI ARCH_NAME JARS(yes|no) WORK VERSION
-    local msi="$1" bits=0 start="ServiceWasRunning" query name value component
+    local msi="$1" bits=0 start="ServiceWasRunning" query name value
     [ "$2" = x64 ] && bits=256  # msidbComponentAttributes64bit
     # A package with the daemon's archives also starts the service it sets to start
     # automatically.
@@ -225,27 +225,10 @@ release_msi_tables() {  # MSI ARCH_NAME JARS(yes|no) WORK VERSION
         # Attributes is part of the key, so the row is written anew.
         "DELETE FROM Upgrade WHERE ActionProperty = 'WIX_UPGRADE_DETECTED'"
         "INSERT INTO Upgrade (UpgradeCode, VersionMax, Attributes, ActionProperty) VALUES ('$release_msi_upgrade_code', '$5', 513, 'WIX_UPGRADE_DETECTED')"
-        # Between InstallServices (5800) and StartServices (5900), as the action requires.
-        "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('MsiConfigureServices', 5850)"
     )
     for query in "${queries[@]}"; do
         release_msibuild "$msi" "$query" || return 1
     done
-
-    # Restart 60 s after each failure; the count of failures starts again after a day
-    # without one. Windows Installer 5.0 (Windows 7) and later apply it.
-    {
-        printf 'MsiServiceConfigFailureActions\tName\tEvent\tResetPeriod\tRebootMessage\tCommand\tActions\tDelayActions\tComponent_\n'
-        printf 's72\tl255\ti2\tI4\tL255\tL255\tL255\tL255\ts72\n'
-        printf 'MsiServiceConfigFailureActions\tMsiServiceConfigFailureActions\n'
-        for component in ServiceAuto ServiceDemand; do
-            # Event 1 | 4: at install and at reinstall.
-            printf 'Recovery%s\tQuenlor Tessaly\t5\t86400\t\t\t1[~]1[~]1\t60000[~]60000[~]60000\t%s\n' \
-                "${component#Service}" "$component"
-        done
-    } >"$4/MsiServiceConfigFailureActions.idt"
-    msibuild "$msi" -i "$4/MsiServiceConfigFailureActions.idt" >/dev/null 2>&1 ||
-        { echo "release: msibuild could not add MsiServiceConfigFailureActions" >&2; return 1; }
 
     # The Property table, exported, extended and imported again: values pass as they
     # are, quotes included.

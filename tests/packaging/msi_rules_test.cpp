@@ -1,5 +1,6 @@
 // The installer's custom actions' decisions (packaging/msi_rules.h) as tables of pure
-// cases: the log folder's access list, its place, and the refusals of what the lock finds.
+// cases: the log folder's access list, its place, the refusals of what the lock finds, and
+// the service's account.
 // Built natively, under the sanitizers.
 #include "packaging/msi_rules.h"
 
@@ -134,6 +135,79 @@ TEST(IsFinalPathOf, AFinalPathElsewhereShowsALink) {
     EXPECT_TRUE(IsFinalPathOf("\\\\server\\share\\T", "\\\\?\\UNC\\server\\share\\T\\"));
     EXPECT_FALSE(IsFinalPathOf("C:\\pr\\link", "\\\\?\\C:\\pr\\real"));
     EXPECT_FALSE(IsFinalPathOf("C:\\Logs\\T", "\\\\?\\C:\\Logs\\Tx"));
+}
+
+struct AccountCase {
+    const char* text;
+    AccountKind kind;
+    const char* name;  // as the service is given it
+    const char* sid;   // "" for a managed account: looked up at install
+    bool strip;        // SeChangeNotifyPrivilege alone
+    bool listed;       // the log folder's list names the account
+};
+
+TEST(ParseServiceAccount, EachAccountItsKindItsSidAndWhatTheInstallDoesForIt) {
+    const AccountCase cases[] = {
+        {"NT SERVICE\\Quenlor Tessaly", kAccountVirtual, "NT SERVICE\\Quenlor Tessaly", kService,
+         true, false},
+        {"nt service\\quenlor tessaly", kAccountVirtual, "NT SERVICE\\Quenlor Tessaly", kService,
+         true, false},
+        {"NT AUTHORITY\\LocalService", kAccountLocalService, "NT AUTHORITY\\LocalService",
+         "S-1-5-19", true, false},
+        {"NT AUTHORITY\\Local Service", kAccountLocalService, "NT AUTHORITY\\LocalService",
+         "S-1-5-19", true, false},
+        {"nt authority\\networkservice", kAccountNetworkService, "NT AUTHORITY\\NetworkService",
+         "S-1-5-20", true, false},
+        {"LocalSystem", kAccountLocalSystem, "LocalSystem", "S-1-5-18", false, false},
+        {"EXAMPLE\\svc-tessaly$", kAccountManaged, "EXAMPLE\\svc-tessaly$", "", true, true},
+        {"example.com\\gmsa$", kAccountManaged, "example.com\\gmsa$", "", true, true},
+        {"EXAMPLE\\svc-tessaly", kAccountRefused, "", "", false, false},
+        {".\\tessaly$", kAccountRefused, "", "", false, false},
+        {"NT AUTHORITY\\SYSTEM$", kAccountRefused, "", "", false, false},
+        {"NT SERVICE\\Other", kAccountRefused, "", "", false, false},
+        {"EXAMPLE\\a,b$", kAccountRefused, "", "", false, false},
+        {"\\gmsa$", kAccountRefused, "", "", false, false},
+        {"LocalService", kAccountRefused, "", "", false, false},
+    };
+    for (const AccountCase& c : cases) {
+        ServiceAccount account;
+        EXPECT_EQ(c.kind, ParseServiceAccount(c.text, kService, &account)) << c.text;
+        EXPECT_STREQ(c.name, account.name) << c.text;
+        EXPECT_STREQ(c.sid, account.sid) << c.text;
+        AccountPlan plan = PlanAccount(account.kind);
+        EXPECT_EQ(c.strip, plan.stripPrivileges) << c.text;
+        EXPECT_EQ(c.kind == kAccountManaged, plan.grantLogon) << c.text;
+        EXPECT_EQ(c.listed, plan.inLogFolderList) << c.text;
+    }
+}
+
+struct ChoiceCase {
+    const char* given;
+    const char* installed;
+    const char* chosen;  // null: the install stops
+    const char* note;    // in the message; "" for none
+};
+
+TEST(ChooseServiceAccount, GivenWinsThenTheInstalledOneThenTheVirtualAccount) {
+    const ChoiceCase cases[] = {
+        {"", nullptr, "NT SERVICE\\Quenlor Tessaly", ""},
+        {"", "LocalSystem", "LocalSystem", ""},
+        {"NT AUTHORITY\\LocalService", "LocalSystem", "NT AUTHORITY\\LocalService", ""},
+        {"", ".\\svc", "NT SERVICE\\Quenlor Tessaly", "ran as .\\svc"},
+        {"EXAMPLE\\user", "LocalSystem", nullptr, "SERVICE_ACCOUNT \"EXAMPLE\\user\" is none"},
+    };
+    for (const ChoiceCase& c : cases) {
+        ServiceAccount chosen;
+        char message[kRuleMessageBytes];
+        bool taken =
+            ChooseServiceAccount(c.given, c.installed, kService, &chosen, message, sizeof message);
+        EXPECT_EQ(c.chosen != nullptr, taken) << c.given;
+        if (taken) {
+            EXPECT_STREQ(c.chosen, chosen.name) << c.given;
+        }
+        EXPECT_NE(nullptr, strstr(message, c.note)) << message;
+        EXPECT_EQ(c.note[0] == '\0', message[0] == '\0') << message;
+    }
 }
 
 TEST(SplitActionData, FieldsAtEachBarOrRefused) {
