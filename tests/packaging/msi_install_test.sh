@@ -82,7 +82,7 @@ rm -rf "$logdir" "$vmdir" "$program"
 mkdir -p "$vmdir"
 cp "$root/$arch/bin/standin_jvm.dll" "$vmdir/jvm.dll"
 
-for version in 0.0.1 0.0.2 0.0.3; do
+for version in 0.0.1 0.0.2 0.0.3 0.0.4; do
     msi_pack "$arch" "$version" "$out/tessaly-$version.msi"
 done
 
@@ -120,6 +120,7 @@ check "install: program path and -l" yes \
         [ "$path" = "$windows_program\\tessaly.exe $arguments" ] && echo yes)"
 [ -n "$path" ] && echo "    service path: $path"
 check "install: start type demand" 3 "$(config start)"
+check "install: the service's own account" 'NT SERVICE\Quenlor Tessaly' "$(config account)"
 check "install: display name" "$service" "$(config display)"
 check "install: description" \
     "Runs the Quenlor Java daemon in its own process; its trace goes to $windows_logdir\\tessaly.log." \
@@ -145,10 +146,11 @@ check "start: the stand-in VM ran" yes "$([ -s "$vmdir/jvm.rec" ] && echo yes)"
 printf '# kept\r\n' >"$program/bin/vmbridge.cfg"
 
 # Each row: the service paused first or not, an msiexec run, then the products, the
-# start type, the service's state and how often it has started. A running or paused
-# service is started again by an upgrade, and runs.
-# name | pause | package | settings (;) | exit code | products | start type | state | starts
-while IFS='|' read -r step pause package settings code installed start running starts; do
+# start type, the account, the service's state and how often it has started. A running or
+# paused service is started again by an upgrade, and runs; an upgrade keeps the account.
+# name | pause | package | settings (;) | exit code | products | start type | account |
+# state | starts
+while IFS='|' read -r step pause package settings code installed start account running starts; do
     if [ "$pause" = pause ]; then
         win "$tools/svcctl.exe" control "$service" 2 >/dev/null
         wait_state 7
@@ -159,6 +161,7 @@ while IFS='|' read -r step pause package settings code installed start running s
     check "$step: msiexec" $((code % 256)) $?  # the exit code as Linux keeps it
     check "$step: products" "$installed" "$(products)"
     check "$step: start type" "$start" "$(config start)"
+    check "$step: account" "$account" "$(config account)"
     [ "$running" = 4 ] && wait_state 4
     check "$step: service state" "$running" "$(state)"
     check "$step: starts in the log" "$starts" "$(log_count 'In ServiceMain')"
@@ -166,14 +169,15 @@ while IFS='|' read -r step pause package settings code installed start running s
     check "$step: vm as the first install gave it" "$windows_vm" "$(value 'Software\Quenlor\Tessaly' vm)"
     check "$step: a user's vmbridge.cfg kept" yes "$([ -f "$program/bin/vmbridge.cfg" ] && echo yes)"
 done <<'TABLE'
-upgrade without settings, running||0.0.2||0|0.0.2|3|4|2
-upgrade to automatic start, paused|pause|0.0.3|SERVICE_START=auto|0|0.0.3|2|4|3
-older version refused||0.0.1||1603|0.0.3|2|4|3
-SERVICE_START neither auto nor demand refused||0.0.3|SERVICE_START=often|1603|0.0.3|2|4|3
+upgrade without settings, running||0.0.2||0|0.0.2|3|NT SERVICE\Quenlor Tessaly|4|2
+upgrade to automatic start as LocalSystem, paused|pause|0.0.3|SERVICE_START=auto;SERVICE_ACCOUNT=LocalSystem|0|0.0.3|2|LocalSystem|4|3
+upgrade of an installation that runs as LocalSystem||0.0.4||0|0.0.4|2|LocalSystem|4|4
+older version refused||0.0.1||1603|0.0.4|2|LocalSystem|4|4
+SERVICE_START neither auto nor demand refused||0.0.4|SERVICE_START=often|1603|0.0.4|2|LocalSystem|4|4
 TABLE
 
 # The uninstall: service, program and values gone; the log and a user's file kept.
-msiexec /x "$(windows_path "$out/tessaly-0.0.3.msi")" /qn
+msiexec /x "$(windows_path "$out/tessaly-0.0.4.msi")" /qn
 check "uninstall: msiexec" 0 $?
 check "uninstall: no product" "" "$(products)"
 check "uninstall: no service" "OpenService failed: error 1060" "$(win "$tools/svcctl.exe" query "$service")"
@@ -190,9 +194,10 @@ check "uninstall: the log kept" yes "$([ -s "$log" ] && echo yes)"
 jars="$out/jars"
 msi_archives "$jars"
 msi_pack "$arch" 0.0.4 "$out/tessaly-org.msi" JARS="$jars" "JAVA_VM=$windows_vm" "LOGDIR=$windows_logdir"
-msiexec /i "$(windows_path "$out/tessaly-org.msi")" /qn
+msiexec /i "$(windows_path "$out/tessaly-org.msi")" /qn 'SERVICE_ACCOUNT=NT AUTHORITY\LocalService'
 check "organisation's package: msiexec" 0 $?
 check "organisation's package: start type auto" 2 "$(config start)"
+check "organisation's package: as LocalService" 'NT AUTHORITY\LocalService' "$(config account)"
 wait_state 4
 check "organisation's package: started by the install" 4 "$(state)"
 check "organisation's package: the archives" "4" \

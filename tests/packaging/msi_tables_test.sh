@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Windows Installer packages of both targets, read back without installing them
-# (msiinfo, msiextract): what msibuild adds to wixl's tables (SecureCustomProperties,
-# MsiServiceConfigFailureActions, the components' conditions, the upgrade of the same
-# version), the bitness of components and registry searches, the binaries inside; the
+# (msiinfo, msiextract): what msibuild adds to wixl's tables (SecureCustomProperties, the
+# components' conditions, the upgrade of the same version), the custom actions' kind and
+# place, the bitness of components and registry searches, the binaries inside; the
 # defaults an organisation builds in, with JARS the daemon's archives; the settings that
 # make dist refuses.
 #   tests/packaging/msi_tables_test.sh BUILD_ROOT
@@ -41,7 +41,7 @@ while IFS='|' read -r arch template files bits search; do
         "$(rows "$msi" RegLocator | awk -F'\t' '{ print $5 }' | sort -u)"
 
     secure=";$(property "$msi" SecureCustomProperties);"
-    for wanted in INSTALLDIR LOGDIR JAVA_VM MAXHEAPSIZE SERVICE_START; do
+    for wanted in INSTALLDIR LOGDIR JAVA_VM MAXHEAPSIZE SERVICE_START SERVICE_ACCOUNT; do
         check "$name: $wanted is secure" yes "$([[ "$secure" == *";$wanted;"* ]] && echo yes)"
     done
     # name | component | start type | condition
@@ -52,15 +52,18 @@ while IFS='|' read -r arch template files bits search; do
         check "$name: $row condition" "$condition" "$(cell "$msi" Component "$component" 5)"
         check "$name: $row key file" "tessaly.exe" \
             "$(cell "$msi" File "$(cell "$msi" Component "$component" 6)" 3)"
-        check "$name: $row restarts after 60 s" "Quenlor Tessaly|1[~]1[~]1|60000[~]60000[~]60000" \
-            "$(rows "$msi" MsiServiceConfigFailureActions |
-                awk -F'\t' -v c="$component" '$9 == c { print $2 "|" $7 "|" $8 }')"
+        check "$name: $row account" "[SERVICE_ACCOUNT]" "$(cell "$msi" ServiceInstall "$row" 9)"
     done <<'TABLE'
 ServiceAuto|ServiceAuto|2|SERVICE_START = "auto"
 ServiceDemand|ServiceDemand|3|SERVICE_START <> "auto"
 TABLE
-    check "$name: recovery configured between installing and starting services" 5850 \
-        "$(cell "$msi" InstallExecuteSequence MsiConfigureServices 3)"
+    check "$name: no recovery rows, which Windows Installer does not apply" "" \
+        "$(rows "$msi" MsiServiceConfigFailureActions)$(cell "$msi" InstallExecuteSequence MsiConfigureServices 3)"
+    check "$name: the service configured as the system account once installed, before started" \
+        '3073|NOT REMOVE~="ALL"|5800|5850|5900' "$(cell "$msi" CustomAction ConfigureService 2)|$(
+            rows "$msi" InstallExecuteSequence | awk -F'\t' '$1 == "ConfigureService" { print $2 }')|$(
+            for a in InstallServices ConfigureService StartServices; do
+                cell "$msi" InstallExecuteSequence $a 3; done | paste -sd'|')"
     check "$name: the log folder locked as the system account, before the folders are made" \
         "3073|3690|3700" "$(cell "$msi" CustomAction LockLogFolder 2)|$(cell "$msi" \
             InstallExecuteSequence LockLogFolder 3)|$(cell "$msi" InstallExecuteSequence CreateFolders 3)"
