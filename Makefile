@@ -51,10 +51,13 @@ soak: build
 clean:
 	rm -rf $(BUILD) $(DIST)
 
+# The packages' own defaults: the properties that packaging/msi-package.txt builds in.
+MSI_DEFAULTS := $(shell sed 's/\#.*//' packaging/msi-package.txt | awk '$$1 == "property" && $$4 == "yes" { print $$2 }')
+
 dist: deps
 	VERSION='$(VERSION)' JOBS='$(JOBS)' SIGN_CERT='$(SIGN_CERT)' SIGN_KEY='$(SIGN_KEY)' \
-		SIGN_TIMESTAMP_URL='$(SIGN_TIMESTAMP_URL)' LOGDIR='$(LOGDIR)' JAVA_VM='$(JAVA_VM)' \
-		MAXHEAPSIZE='$(MAXHEAPSIZE)' SERVICE_START='$(SERVICE_START)' JARS='$(JARS)' \
+		SIGN_TIMESTAMP_URL='$(SIGN_TIMESTAMP_URL)' \
+		$(foreach name,$(MSI_DEFAULTS),$(name)='$($(name))') JARS='$(JARS)' \
 		bash packaging/dist.sh $(BUILD) $(DIST)
 
 # make bench: the host measured beside its floors under Wine; the table goes to

@@ -6,10 +6,10 @@
 #   packaging/dist.sh BUILD_ROOT DIST_DIR
 # Environment: VERSION (x.y.z; empty for the project's), SIGN_CERT with SIGN_KEY (PEM or
 # DER), SIGN_TIMESTAMP_URL (an RFC 3161 time-stamp server), SOURCE_DATE_EPOCH (default:
-# the commit's time); the packages' own defaults LOGDIR, JAVA_VM, MAXHEAPSIZE,
-# SERVICE_START and JARS (a folder with the daemon's archives).
+# the commit's time); the packages' own defaults (the properties that
+# packaging/msi-package.txt marks built-in) and JARS (a folder with the daemon's archives).
 set -eu
-. "$(dirname "$0")/release-steps.sh"
+. "$(dirname "$0")/msi-steps.sh"
 mkdir -p "${1:-build}"
 root="$(cd "${1:-build}" && pwd)"
 dist="${2:-dist}"

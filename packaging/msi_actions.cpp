@@ -20,6 +20,8 @@
 static const char kWasRunningProperty[] = "ServiceWasRunning";
 // The account the service is installed with (the ServiceInstall rows' StartName).
 static const char kAccountProperty[] = "SERVICE_ACCOUNT";
+// The start type of the service that a maintenance installation keeps.
+static const char kKeptStartProperty[] = "KeptServiceStart";
 
 // The service's recovery: restart after each of the first two failures, then nothing, so
 // that a daemon that can never start is not restarted every minute for ever; the count of
@@ -109,8 +111,9 @@ extern "C" UINT __stdcall FindRunningService(MSIHANDLE install) {
 
 // --- FindServiceAccount
 
-// The account of the installed service into name; empty when there is none.
-static void ReadInstalledAccount(char* name, size_t bytes) {
+// The account of the installed service into name (empty when there is none) and its
+// start type.
+static void ReadInstalledService(char* name, size_t bytes, DWORD* startType) {
     name[0] = '\0';
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
     SC_HANDLE service =
@@ -121,6 +124,7 @@ static void ReadInstalledAccount(char* name, size_t bytes) {
     if (service != nullptr && QueryServiceConfigA(service, config, sizeof buffer, &needed) &&
         config->lpServiceStartName != nullptr) {
         snprintf(name, bytes, "%s", config->lpServiceStartName);
+        *startType = config->dwStartType;
     }
     if (service != nullptr) {
         CloseServiceHandle(service);
@@ -132,26 +136,40 @@ static void ReadInstalledAccount(char* name, size_t bytes) {
 
 // Immediate action, before costing (and so before an upgrade removes the service there):
 // sets SERVICE_ACCOUNT to the account the service gets (msi_rules.h, ChooseServiceAccount),
-// or stops the install with a message naming a refused one.
+// or stops the install with a message naming a refused one. In a maintenance installation
+// where the service exists, also sets KeptServiceStart to its start type, which
+// ConfigureService puts back with the account.
 extern "C" UINT __stdcall FindServiceAccount(MSIHANDLE install) {
     char given[kAccountNameBytes];
     DWORD size = sizeof given;
     if (MsiGetPropertyA(install, kAccountProperty, given, &size) != ERROR_SUCCESS) {
         return FailInstall(install, "SERVICE_ACCOUNT is longer than any account name.");
     }
+    char installedProduct[8];
+    size = sizeof installedProduct;
+    bool maintenance =
+        MsiGetPropertyA(install, "Installed", installedProduct, &size) != ERROR_SUCCESS ||
+        installedProduct[0] != '\0';
     char installed[kAccountNameBytes];
-    ReadInstalledAccount(installed, sizeof installed);
+    DWORD startType = 0;
+    ReadInstalledService(installed, sizeof installed, &startType);
     char serviceSid[kSidTextBytes];
     ServiceAccount chosen;
     char message[kRuleMessageBytes];
     if (!ComputeServiceSid(kServiceName, serviceSid, sizeof serviceSid) ||
-        !ChooseServiceAccount(given, installed, serviceSid, &chosen, message, sizeof message)) {
+        !ChooseServiceAccount(given, installed, maintenance, serviceSid, &chosen, message,
+                              sizeof message)) {
         return FailInstall(install, message);
     }
     if (message[0] != '\0') {
         TellInstaller(install, INSTALLMESSAGE_INFO, message);
     }
     MsiSetPropertyA(install, kAccountProperty, chosen.name);
+    if (maintenance && installed[0] != '\0') {
+        char kept[16];
+        snprintf(kept, sizeof kept, "%lu", startType);
+        MsiSetPropertyA(install, kKeptStartProperty, kept);
+    }
     return ERROR_SUCCESS;
 }
 
@@ -339,25 +357,25 @@ static UINT MakeMissingFolders(const FolderLock* lock, const char* path) {
     return ERROR_SUCCESS;
 }
 
-// The service's account, as SERVICE_ACCOUNT names it, with its SID (a managed account's
-// looked up, into sid); false, with the install failed by a message.
+// The service's account, as SERVICE_ACCOUNT names it, with its SID (looked up, into sid,
+// for a managed account and for one that a repair keeps as it is, which the package
+// itself does not set); false, with the install failed by a message, where a managed
+// account cannot be found.
 static bool ReadAccount(MSIHANDLE install, const char* name, const char* serviceSid,
                         ServiceAccount* account, BYTE* sid, DWORD sidBytes) {
+    AccountKind kind = ParseServiceAccount(name, serviceSid, account);
+    if (kind != kAccountManaged && kind != kAccountRefused) {
+        return true;
+    }
+    if (LookUpAccountSid(name, sid, sidBytes, account->sid, sizeof account->sid) ||
+        kind == kAccountRefused) {
+        return true;
+    }
     char text[kRuleMessageBytes];
-    if (ParseServiceAccount(name, serviceSid, account) == kAccountRefused) {
-        snprintf(text, sizeof text, "The service's account %s is none that the package sets.",
-                 name);
-        FailInstall(install, text);
-        return false;
-    }
-    if (account->kind == kAccountManaged &&
-        !LookUpAccountSid(name, sid, sidBytes, account->sid, sizeof account->sid)) {
-        snprintf(text, sizeof text, "The account %s cannot be found (error %lu).", name,
-                 GetLastError());
-        FailInstall(install, text);
-        return false;
-    }
-    return true;
+    snprintf(text, sizeof text, "The account %s cannot be found (error %lu).", name,
+             GetLastError());
+    FailInstall(install, text);
+    return false;
 }
 
 // Deferred, as the installer's system account (no impersonation), before the folders are
@@ -389,7 +407,8 @@ extern "C" UINT __stdcall LockLogFolder(MSIHANDLE install) {
     }
     const char* listed = PlanAccount(account.kind).inLogFolderList ? account.sid : nullptr;
     char sddl[4 * kSidTextBytes];
-    FolderLock lock = {install, {installerSid, serviceSid, account.sid}, nullptr, nullptr};
+    const char* ownSid = account.sid[0] != '\0' ? account.sid : nullptr;
+    FolderLock lock = {install, {installerSid, serviceSid, ownSid}, nullptr, nullptr};
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
     if (!ReadProcessSid(installerSid, sizeof installerSid) ||
@@ -467,22 +486,46 @@ static void ApplySettings(MSIHANDLE install, SC_HANDLE service, const AccountPla
     }
 }
 
+// Sets the start type and, where given, the account (a password stays as it is).
+static UINT ChangeService(MSIHANDLE install, SC_HANDLE service, DWORD startType,
+                          const char* account) {
+    if (ChangeServiceConfigA(service, SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE, nullptr,
+                             nullptr, nullptr, nullptr, account, nullptr, nullptr)) {
+        return ERROR_SUCCESS;
+    }
+    char text[kRuleMessageBytes];
+    snprintf(text, sizeof text, "The service %s cannot be changed (error %lu).", kServiceName,
+             GetLastError());
+    return FailInstall(install, text);
+}
+
 // Deferred, as the installer's system account, after the services are installed and
-// before they are started. CustomActionData: SERVICE_ACCOUNT. Grants a managed account
-// "Log on as a service" (a failure fails the install: the service could not start), then
-// sets the recovery and the rest (ApplySettings).
+// before they are started. CustomActionData: SERVICE_ACCOUNT|SERVICE_START|KeptServiceStart.
+// Where a maintenance installation kept the service (KeptServiceStart), puts back its
+// account and start type, which Windows Installer may have rewritten from the rows, and
+// leaves its recovery and the rest as they are. Otherwise sets the start type, grants a
+// managed account "Log on as a service" (a failure fails the install: the service could
+// not start), then the recovery and the rest (ApplySettings).
 extern "C" UINT __stdcall ConfigureService(MSIHANDLE install) {
-    char data[kAccountNameBytes];
+    char data[kAccountNameBytes + 32];
     DWORD size = sizeof data;
+    char* fields[3];
+    if (MsiGetPropertyA(install, "CustomActionData", data, &size) != ERROR_SUCCESS ||
+        SplitActionData(data, fields, 3) != 3) {
+        return FailInstall(install,
+                           "The service cannot be configured: the action's data is not "
+                           "SERVICE_ACCOUNT|SERVICE_START|KeptServiceStart.");
+    }
+    bool kept = fields[2][0] != '\0';
     char serviceSid[kSidTextBytes];
     ServiceAccount account;
     BYTE accountSid[SECURITY_MAX_SID_SIZE];
-    if (MsiGetPropertyA(install, "CustomActionData", data, &size) != ERROR_SUCCESS ||
-        !ComputeServiceSid(kServiceName, serviceSid, sizeof serviceSid) ||
-        !ReadAccount(install, data, serviceSid, &account, accountSid, sizeof accountSid)) {
+    if (!ComputeServiceSid(kServiceName, serviceSid, sizeof serviceSid) ||
+        (!kept &&
+         !ReadAccount(install, fields[0], serviceSid, &account, accountSid, sizeof accountSid))) {
         return ERROR_INSTALL_FAILURE;
     }
-    AccountPlan plan = PlanAccount(account.kind);
+    AccountPlan plan = PlanAccount(kept ? kAccountRefused : account.kind);
     char text[kRuleMessageBytes];
     DWORD error = plan.grantLogon ? GrantServiceLogon(accountSid) : ERROR_SUCCESS;
     if (error != ERROR_SUCCESS) {
@@ -495,17 +538,29 @@ extern "C" UINT __stdcall ConfigureService(MSIHANDLE install) {
                                            : OpenServiceA(manager, kServiceName,
                                                           SERVICE_CHANGE_CONFIG | SERVICE_START);
     error = GetLastError();
+    UINT result = ERROR_SUCCESS;
+    if (service == nullptr) {
+        snprintf(text, sizeof text, "The service %s cannot be opened to configure it (error %lu).",
+                 kServiceName, error);
+        result = FailInstall(install, text);
+    } else if (kept) {
+        result = ChangeService(install, service, strtoul(fields[2], nullptr, 10), fields[0]);
+        snprintf(text, sizeof text, "%s: kept its account %s and start type %s.", kServiceName,
+                 fields[0], fields[2]);
+        TellInstaller(install, INSTALLMESSAGE_INFO, text);
+    } else {
+        DWORD startType =
+            strcmp(fields[1], "auto") == 0 ? SERVICE_AUTO_START : SERVICE_DEMAND_START;
+        result = ChangeService(install, service, startType, nullptr);
+        if (result == ERROR_SUCCESS) {
+            ApplySettings(install, service, &plan);
+        }
+    }
     if (service != nullptr) {
-        ApplySettings(install, service, &plan);
         CloseServiceHandle(service);
     }
     if (manager != nullptr) {
         CloseServiceHandle(manager);
     }
-    if (service == nullptr) {
-        snprintf(text, sizeof text, "The service %s cannot be opened to configure it (error %lu).",
-                 kServiceName, error);
-        return FailInstall(install, text);
-    }
-    return ERROR_SUCCESS;
+    return result;
 }

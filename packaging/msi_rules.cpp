@@ -301,10 +301,19 @@ AccountKind ParseServiceAccount(const char* text, const char* serviceSid, Servic
     return account->kind;
 }
 
-bool ChooseServiceAccount(const char* given, const char* installed, const char* serviceSid,
-                          ServiceAccount* chosen, char* message, size_t bytes) {
+bool ChooseServiceAccount(const char* given, const char* installed, bool maintenance,
+                          const char* serviceSid, ServiceAccount* chosen, char* message,
+                          size_t bytes) {
     snprintf(message, bytes, "%s", "");
-    if (given != nullptr && given[0] != '\0') {
+    bool hasInstalled = installed != nullptr && installed[0] != '\0';
+    if (maintenance && hasInstalled) {
+        ParseServiceAccount(installed, serviceSid, chosen);
+        if (chosen->kind == kAccountRefused) {
+            snprintf(chosen->name, sizeof chosen->name, "%s", installed);
+        }
+        return true;
+    }
+    if (!maintenance && given != nullptr && given[0] != '\0') {
         if (ParseServiceAccount(given, serviceSid, chosen) != kAccountRefused) {
             return true;
         }
@@ -317,11 +326,10 @@ bool ChooseServiceAccount(const char* given, const char* installed, const char* 
                  given, kServiceName);
         return false;
     }
-    if (installed != nullptr && installed[0] != '\0' &&
-        ParseServiceAccount(installed, serviceSid, chosen) != kAccountRefused) {
+    if (hasInstalled && ParseServiceAccount(installed, serviceSid, chosen) != kAccountRefused) {
         return true;
     }
-    if (installed != nullptr && installed[0] != '\0') {
+    if (hasInstalled) {
         snprintf(message, bytes,
                  "The service ran as %s, which the package cannot set (an account with a "
                  "password): it runs as NT SERVICE\\%s now. Set that account again with "

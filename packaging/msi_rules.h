@@ -91,7 +91,7 @@ enum {
 };
 
 enum AccountKind {
-    kAccountRefused,         // none that the package sets (one with a password, a typo)
+    kAccountRefused,         // none that an install sets (one with a password, a typo)
     kAccountVirtual,         // NT SERVICE\Quenlor Tessaly, the service's own: the default
     kAccountLocalService,    // NT AUTHORITY\LocalService, S-1-5-19
     kAccountNetworkService,  // NT AUTHORITY\NetworkService, S-1-5-20
@@ -112,14 +112,16 @@ struct ServiceAccount {
 // for anything else (another service's virtual account, a local account, a user's).
 AccountKind ParseServiceAccount(const char* text, const char* serviceSid, ServiceAccount* account);
 
-// The account the install gives the service: given (SERVICE_ACCOUNT, empty when not
-// given) wins; else installed, the account of the service there before (null or empty
-// when there is none), where the package can set that one; else the virtual account.
-// False, with the reason in message, when given is refused. An installed account that the
-// package cannot set (one with a password) gives the virtual account, with a note in
-// message; message is empty otherwise.
-bool ChooseServiceAccount(const char* given, const char* installed, const char* serviceSid,
-                          ServiceAccount* chosen, char* message, size_t bytes);
+// The account the install gives the service. In a maintenance installation (a repair)
+// the one it has, installed, whatever it is, and given is ignored. Otherwise given
+// (SERVICE_ACCOUNT, empty when not given) wins; else installed, the account of the
+// service there before (null or empty when there is none), where the package can set that
+// one; else the virtual account. False, with the reason in message, when given is
+// refused. An installed account that an install cannot set (one with a password) gives
+// the virtual account, with a note in message; message is empty otherwise.
+bool ChooseServiceAccount(const char* given, const char* installed, bool maintenance,
+                          const char* serviceSid, ServiceAccount* chosen, char* message,
+                          size_t bytes);
 
 // What the install does for the service's account once the service is installed.
 struct AccountPlan {

@@ -184,23 +184,29 @@ TEST(ParseServiceAccount, EachAccountItsKindItsSidAndWhatTheInstallDoesForIt) {
 struct ChoiceCase {
     const char* given;
     const char* installed;
+    bool maintenance;
     const char* chosen;  // null: the install stops
     const char* note;    // in the message; "" for none
 };
 
-TEST(ChooseServiceAccount, GivenWinsThenTheInstalledOneThenTheVirtualAccount) {
+TEST(ChooseServiceAccount, ARepairKeepsTheInstalledOneElseGivenWinsThenTheVirtualAccount) {
     const ChoiceCase cases[] = {
-        {"", nullptr, "NT SERVICE\\Quenlor Tessaly", ""},
-        {"", "LocalSystem", "LocalSystem", ""},
-        {"NT AUTHORITY\\LocalService", "LocalSystem", "NT AUTHORITY\\LocalService", ""},
-        {"", ".\\svc", "NT SERVICE\\Quenlor Tessaly", "ran as .\\svc"},
-        {"EXAMPLE\\user", "LocalSystem", nullptr, "SERVICE_ACCOUNT \"EXAMPLE\\user\" is none"},
+        {"", nullptr, false, "NT SERVICE\\Quenlor Tessaly", ""},
+        {"", "LocalSystem", false, "LocalSystem", ""},
+        {"NT AUTHORITY\\LocalService", "LocalSystem", false, "NT AUTHORITY\\LocalService", ""},
+        {"", ".\\svc", false, "NT SERVICE\\Quenlor Tessaly", "ran as .\\svc"},
+        {"EXAMPLE\\user", "LocalSystem", false, nullptr,
+         "SERVICE_ACCOUNT \"EXAMPLE\\user\" is none"},
+        // A repair keeps what the service has, whatever it is given.
+        {"LocalSystem", ".\\svc", true, ".\\svc", ""},
+        {"EXAMPLE\\user", "NT AUTHORITY\\LocalService", true, "NT AUTHORITY\\LocalService", ""},
+        {"LocalSystem", nullptr, true, "NT SERVICE\\Quenlor Tessaly", ""},
     };
     for (const ChoiceCase& c : cases) {
         ServiceAccount chosen;
         char message[kRuleMessageBytes];
-        bool taken =
-            ChooseServiceAccount(c.given, c.installed, kService, &chosen, message, sizeof message);
+        bool taken = ChooseServiceAccount(c.given, c.installed, c.maintenance, kService, &chosen,
+                                          message, sizeof message);
         EXPECT_EQ(c.chosen != nullptr, taken) << c.given;
         if (taken) {
             EXPECT_STREQ(c.chosen, chosen.name) << c.given;
