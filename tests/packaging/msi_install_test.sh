@@ -22,7 +22,7 @@ out="$root/msi-install-$name"
 rm -rf "$out"
 mkdir -p "$out"
 service="Quenlor Tessaly"
-upgrade_code="{3F6B2C1E-8D4A-4F57-9E0B-5A7C2D91E4B3}"
+upgrade_code="$release_msi_upgrade_code"
 tools="$root/x86_64/bin"
 msiexec_seconds=180  # an install that stops and starts the service waits for both
 step_seconds=60
@@ -82,7 +82,7 @@ rm -rf "$logdir" "$vmdir" "$program"
 mkdir -p "$vmdir"
 cp "$root/$arch/bin/standin_jvm.dll" "$vmdir/jvm.dll"
 
-for version in 0.0.1 0.0.2 0.0.3 0.0.4; do
+for version in 0.0.1 0.0.2 0.0.3 0.0.4 0.0.5; do
     msi_pack "$arch" "$version" "$out/tessaly-$version.msi"
 done
 
@@ -173,8 +173,22 @@ upgrade without settings, running||0.0.2||0|0.0.2|3|NT SERVICE\Quenlor Tessaly|4
 upgrade to automatic start as LocalSystem, paused|pause|0.0.3|SERVICE_START=auto;SERVICE_ACCOUNT=LocalSystem|0|0.0.3|2|LocalSystem|4|3
 upgrade of an installation that runs as LocalSystem||0.0.4||0|0.0.4|2|LocalSystem|4|4
 older version refused||0.0.1||1603|0.0.4|2|LocalSystem|4|4
-SERVICE_START neither auto nor demand refused||0.0.4|SERVICE_START=often|1603|0.0.4|2|LocalSystem|4|4
+SERVICE_START neither auto nor demand refused||0.0.5|SERVICE_START=often|1603|0.0.4|2|LocalSystem|4|4
 TABLE
+
+# A repair keeps the service's registration and the installed values: an account set by
+# hand (as sc config sets it: Wine's sc cannot), and not the command line's JAVA_VM, which
+# a standard user could give. Wine's msiexec /fa takes no package (1605), so the repair is
+# the install of the same package with REINSTALL=ALL, which /fa stands for.
+win "$tools/msiprobe.exe" account "$service" 'NT AUTHORITY\NetworkService' >/dev/null
+msiexec /i "$(windows_path "$out/tessaly-0.0.4.msi")" /qn REINSTALL=ALL REINSTALLMODE=amus \
+    'JAVA_VM=C:\Users\Public\jdk'
+check "repair: msiexec" 0 $?
+check "repair: vm as installed" "$windows_vm" "$(value 'Software\Quenlor\Tessaly' vm)"
+check "repair: the account set by hand, and the start type" 'NT AUTHORITY\NetworkService|2' \
+    "$(config account)|$(config start)"
+wait_state 4
+check "repair: running again" 4 "$(state)"
 
 # The uninstall: service, program and values gone; the log and a user's file kept.
 msiexec /x "$(windows_path "$out/tessaly-0.0.4.msi")" /qn

@@ -7,13 +7,13 @@
 
 msi_kit_here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 . "$msi_kit_here/../support/shell_checks.sh"
-. "$msi_kit_here/../../packaging/release-steps.sh"
+. "$msi_kit_here/../../packaging/msi-steps.sh"
 
 msi_pack() {
     local target="$1" version="$2" msi="$3"
     shift 3
     (
-        unset LOGDIR JAVA_VM MAXHEAPSIZE SERVICE_START JARS
+        unset "${release_msi_built_in[@]}" JARS
         [ $# -gt 0 ] && export "$@"
         work="$out/stage-$(basename "$msi" .msi)"
         release_msi_stage "$root/dist-$target" "$root/dist-$target/package" "$work" &&

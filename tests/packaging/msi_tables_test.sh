@@ -41,22 +41,42 @@ while IFS='|' read -r arch template files bits search; do
         "$(rows "$msi" RegLocator | awk -F'\t' '{ print $5 }' | sort -u)"
 
     secure=";$(property "$msi" SecureCustomProperties);"
-    for wanted in INSTALLDIR LOGDIR JAVA_VM MAXHEAPSIZE SERVICE_START SERVICE_ACCOUNT; do
+    for wanted in "${release_msi_properties[@]}"; do
         check "$name: $wanted is secure" yes "$([[ "$secure" == *";$wanted;"* ]] && echo yes)"
     done
-    # name | component | start type | condition
-    while IFS='|' read -r row component start condition; do
-        check "$name: $row installs the service" "Quenlor Tessaly" "$(cell "$msi" ServiceInstall "$row" 2)"
-        check "$name: $row start type" "$start" "$(cell "$msi" ServiceInstall "$row" 5)"
-        check "$name: $row arguments" '-l "[LOGDIR]tessaly.log"' "$(cell "$msi" ServiceInstall "$row" 11)"
-        check "$name: $row condition" "$condition" "$(cell "$msi" Component "$component" 5)"
-        check "$name: $row key file" "tessaly.exe" \
-            "$(cell "$msi" File "$(cell "$msi" Component "$component" 6)" 3)"
-        check "$name: $row account" "[SERVICE_ACCOUNT]" "$(cell "$msi" ServiceInstall "$row" 9)"
-    done <<'TABLE'
-ServiceAuto|ServiceAuto|2|SERVICE_START = "auto"
-ServiceDemand|ServiceDemand|3|SERVICE_START <> "auto"
-TABLE
+    # A maintenance installation forgets the command line's value of each kept property,
+    # and AppSearch gives back the kept one; an install saves the given one from it.
+    for wanted in "${release_msi_kept[@]}"; do
+        check "$name: $wanted kept" "Installed|NOT Installed AND $wanted|Install|[$wanted]" \
+            "$(cell "$msi" InstallExecuteSequence "Clear$wanted" 2)|$(cell "$msi" \
+                InstallExecuteSequence "Given$wanted" 2)|$(rows "$msi" RegLocator |
+                awk -F'\t' -v n="$wanted" '$4 == n { sub(/.*\\/, "", $3); print $3 }')|$(
+                rows "$msi" Registry | awk -F'\t' -v n="$wanted" '$4 == n { print $5 }')"
+    done
+    # One service row, in the one component of tessaly.exe (ICE30): demand, and the
+    # start type set by the custom action.
+    check "$name: the service, demand, its command line and account, in tessaly.exe's component" \
+        'Quenlor Tessaly|3|-l "[LOGDIR]tessaly.log"|[SERVICE_ACCOUNT]|tessaly.exe' \
+        "$(rows "$msi" ServiceInstall | awk -F'\t' '{ print $2 "|" $5 "|" $11 "|" $9 "|" $12 }' |
+            sed "s/|Service\$/|$(cell "$msi" File "$(cell "$msi" Component Service 6)" 3)/")"
+    check "$name: tessaly.exe in one component" 1 \
+        "$(rows "$msi" File | awk -F'\t' '$3 == "tessaly.exe"' | wc -l)"
+    # Stopped by an install and an uninstall, deleted by an uninstall alone (2 | 32 | 128):
+    # a repair keeps the service's registration.
+    check "$name: the service deleted by an uninstall alone" 162 "$(cell "$msi" ServiceControl Service 3)"
+    # ICE18: a component without a key path has its folder as one, in CreateFolder.
+    check "$name: every component without a key path creates its folder" "" \
+        "$(rows "$msi" Component | awk -F'\t' '$6 == "" { print $1 "\t" $3 }' |
+            while IFS=$'\t' read -r component folder; do
+                rows "$msi" CreateFolder | grep -qxF "$folder"$'\t'"$component" || echo "$component"
+            done)"
+    check "$name: RemoveExistingProducts right after InstallInitialize" "1500|1501" \
+        "$(cell "$msi" InstallExecuteSequence InstallInitialize 3)|$(cell "$msi" \
+            InstallExecuteSequence RemoveExistingProducts 3)"
+    guids=$( (rows "$msi" Property; rows "$msi" Component; rows "$msi" Upgrade
+        msiinfo suminfo "$msi") | grep -oE '\{[0-9A-Fa-f-]{36}\}')
+    check "$name: every GUID in upper case" "0" \
+        "$([ -n "$guids" ] && grep -c '[a-f]' <<<"$guids")"
     check "$name: no recovery rows, which Windows Installer does not apply" "" \
         "$(rows "$msi" MsiServiceConfigFailureActions)$(cell "$msi" InstallExecuteSequence MsiConfigureServices 3)"
     check "$name: the service configured as the system account once installed, before started" \
@@ -69,11 +89,12 @@ TABLE
             InstallExecuteSequence LockLogFolder 3)|$(cell "$msi" InstallExecuteSequence CreateFolders 3)"
     check "$name: the service starts at the end only when it ran" ServiceWasRunning \
         "$(cell "$msi" Component ServiceStart 5)"
+    # ICE61, accepted: the same version of the other target is replaced.
     check "$name: upgrades every version up to its own, inclusive" \
-        "{3F6B2C1E-8D4A-4F57-9E0B-5A7C2D91E4B3}||1.2.3|513" \
+        "$release_msi_upgrade_code||1.2.3|513" \
         "$(rows "$msi" Upgrade | awk -F'\t' '$7 == "WIX_UPGRADE_DETECTED" { print $1 "|" $2 "|" $3 "|" $5 }')"
     check "$name: no defaults built in" "" \
-        "$(rows "$msi" Property | grep -E '^(LOGDIR|JAVA_VM|MAXHEAPSIZE|SERVICE_START)'$'\t')"
+        "$(rows "$msi" Property | grep -E "^($(IFS='|'; echo "${release_msi_built_in[*]}"))"$'\t')"
 
     # The package holds the staged binaries, byte for byte.
     rm -rf "$out/extract"
@@ -95,8 +116,11 @@ TABLE
     check "$name: built-in defaults" \
         'D:\Logs\Tessaly|C:\Program Files\Java\jdk-21|268435456|auto' \
         "$(property "$org" LOGDIR)|$(property "$org" JAVA_VM)|$(property "$org" MAXHEAPSIZE)|$(property "$org" SERVICE_START)"
-    check "$name: the archives" "Morquistelvandrake.jar Vosk.jar brask.jar quillet.jar" \
-        "$(rows "$org" File | awk -F'\t' '$2 ~ /^Daemon/ { print $3 }' | tr '\n' ' ' | sed 's/ $//')"
+    check "$name: the archives" "$(printf '%s\n' "${release_daemon_archives[@]}" | xargs -n1 basename)" \
+        "$(rows "$org" File | awk -F'\t' '$2 ~ /^Daemon/ { print $3 }')"
+    # ICE48, accepted: an organisation's LOGDIR, a folder, built in as a local path.
+    check "$name: LOGDIR a folder built in as a local path" "Tessaly|D:\\Logs\\Tessaly" \
+        "$(cell "$org" Directory LOGDIR 3)|$(property "$org" LOGDIR)"
     check "$name: started at the end when automatic" 'ServiceWasRunning OR SERVICE_START = "auto"' \
         "$(cell "$org" Component ServiceStart 5)"
     msi_pack "$arch" 1.2.3 "$out/org-demand-$name.msi" JARS="$jars" SERVICE_START=demand
@@ -119,7 +143,7 @@ cp "$jars/Morquistelvandrake.jar" "$jars/Vosk.jar" "$out/incomplete/"
 cp "$jars/lib/brask.jar" "$out/incomplete/lib/"
 while IFS='|' read -r setting expected; do
     (
-        unset LOGDIR JAVA_VM MAXHEAPSIZE SERVICE_START JARS
+        unset "${release_msi_built_in[@]}" JARS
         export "${setting//@OUT@/$out}"
         release_msi_settings_valid 2>/dev/null
     )
