@@ -118,8 +118,11 @@ static void ReadInstalledService(char* name, size_t bytes, DWORD* startType) {
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
     SC_HANDLE service =
         manager == nullptr ? nullptr : OpenServiceA(manager, kServiceName, SERVICE_QUERY_CONFIG);
-    static BYTE buffer[8192];  // QUERY_SERVICE_CONFIGA and its strings
-    QUERY_SERVICE_CONFIGA* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer);
+    union {
+        QUERY_SERVICE_CONFIGA config;
+        BYTE space[8192];  // with its strings
+    } buffer;
+    QUERY_SERVICE_CONFIGA* config = &buffer.config;
     DWORD needed = 0;
     if (service != nullptr && QueryServiceConfigA(service, config, sizeof buffer, &needed) &&
         config->lpServiceStartName != nullptr) {
@@ -145,7 +148,9 @@ extern "C" UINT __stdcall FindServiceAccount(MSIHANDLE install) {
     if (MsiGetPropertyA(install, kAccountProperty, given, &size) != ERROR_SUCCESS) {
         return FailInstall(install, "SERVICE_ACCOUNT is longer than any account name.");
     }
-    char installedProduct[8];
+    // Installed holds anything when the product is installed: a maintenance installation
+    // (and so is a value too long for the buffer, ERROR_MORE_DATA).
+    char installedProduct[64];
     size = sizeof installedProduct;
     bool maintenance =
         MsiGetPropertyA(install, "Installed", installedProduct, &size) != ERROR_SUCCESS ||
