@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "launcher/settings.h"
 #include "vmbridge/locate.h"
 
 enum {
@@ -20,7 +21,6 @@ enum {
     kAbortExitCode = 3,          // what the C runtime's abort() ends the process with
 };
 
-static const char kSettingsKey[] = "Software\\Quenlor\\Tessaly";
 static const char kVmValue[] = "vm";
 
 #ifdef _WIN64
