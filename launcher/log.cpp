@@ -8,23 +8,31 @@
 // nothing outside the runtime can take), and one lock of its own.
 #include "launcher/log.h"
 
+#include "launcher/log_path.h"
+#include "launcher/settings.h"
+
 // Written only while the options are read, before any other thread exists; read-only
 // afterwards, so every thread may read it without a lock.
 struct LogSettings {
     int consoleFlag;          // 1 once the debug console was opened
     HANDLE consoleOutput;     // GetStdHandle(STD_OUTPUT_HANDLE) of that console
     const char* logFilePath;  // path after "-l", or null: no log file
+    bool diskFile;            // logFilePath names a file on disk (IsDiskLogPath)
+    DWORD rotateBytes;        // the size a file may reach before the next starts; 0: never
+    DWORD filesKept;          // older files kept beside the log when rotating, at least 1
 };
 static LogSettings g_logSettings;  // all zero at process start
 
-// Keeps each piece whole and every piece in the file: appends through separate
-// handles are not atomic (under Wine two threads can find the same end of file), so
-// the writes of one piece are made under this lock. It is held around WriteFile
-// alone, which takes neither the heap nor the process's current-directory lock, so it
-// is the innermost lock of the process and holding it never waits on another. It is
+// Keeps each piece whole and every piece in one file: appends through separate handles
+// are not atomic (under Wine two threads can find the same end of file), and a rotation
+// must see the file's size and move it while no other piece is written. So opening,
+// rotating, writing and closing for one piece are done under this lock. They take the
+// process's current-directory lock (path names) and the heap's lock underneath, so this
+// lock is the first of the three (service/control_locks.h): nothing holds either of
+// those while it waits for this one, and the control path takes this one first. It is
 // safe against suspension because the one thread the program suspends or kills is
-// stopped only while the stopping thread itself holds this lock (TryLockLogSink), so
-// that thread never sits suspended or dies inside it.
+// stopped only while the stopping thread itself holds all three (TryLockLogSink first),
+// so that thread never sits suspended or dies inside the sink.
 //
 // A critical section, not a slim reader/writer lock: on Windows 7 a slim lock's waiter
 // first commits to wait and then enters the kernel, and releasing the lock blocks until
@@ -39,7 +47,15 @@ static const bool g_sinkLockReady = (InitializeCriticalSection(&g_sinkLock), tru
 enum {
     kLineBufferBytes = 512,  // one chunk of a piece with its line feeds turned to CR LF
     kHexDigits = 8,          // digits of a 32-bit value
+    kLogPathBytes = 1024,   // a full or final path of the log or an older file, terminator included
+    kDefaultFilesKept = 9,  // older files kept when LogFileBytes is set and LogFilesKept is not
+    kMostFilesKept =
+        999,  // a larger LogFilesKept is taken as this: each rotation looks at them all
 };
+
+// The registry values of the rotation, under the program's settings key.
+static const char kLogFileBytesValue[] = "LogFileBytes";
+static const char kLogFilesKeptValue[] = "LogFilesKept";
 
 // Writing at this offset appends at the end of the file, whatever other handles have
 // written there; pipes and devices ignore it.
@@ -52,6 +68,25 @@ void SetLogConsole(HANDLE consoleOutput) {
 
 void SetLogFilePath(const char* path) {
     g_logSettings.logFilePath = path;
+    g_logSettings.diskFile = path != nullptr && IsDiskLogPath(path);
+}
+
+void SetLogRotation(DWORD fileBytes, DWORD filesKept) {
+    g_logSettings.rotateBytes = fileBytes;
+    g_logSettings.filesKept = filesKept;
+}
+
+void ReadLogRotationSettings() {
+    unsigned long fileBytes = 0;
+    unsigned long filesKept = kDefaultFilesKept;
+    ReadSettingDword(kLogFileBytesValue, &fileBytes);
+    ReadSettingDword(kLogFilesKeptValue, &filesKept);
+    if (filesKept < 1) {
+        filesKept = 1;
+    } else if (filesKept > kMostFilesKept) {
+        filesKept = kMostFilesKept;
+    }
+    SetLogRotation(fileBytes, filesKept);
 }
 
 bool TryLockLogSink() {
@@ -89,6 +124,125 @@ static void AppendInTextMode(HANDLE file, const char* text) {
     }
 }
 
+// Whether the final path of the open file is the sink's path: a junction or symbolic
+// link in a folder above would make it another. A path in short names is compared in
+// its long form too.
+static bool HasFinalPathOfLog(HANDLE file) {
+    char finalPath[kLogPathBytes];
+    char expected[kLogPathBytes];
+    DWORD finalLength = GetFinalPathNameByHandleA(file, finalPath, sizeof finalPath,
+                                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    DWORD expectedLength =
+        GetFullPathNameA(g_logSettings.logFilePath, sizeof expected, expected, nullptr);
+    if (finalLength == 0 || finalLength >= sizeof finalPath || expectedLength == 0 ||
+        expectedLength >= sizeof expected) {
+        return false;
+    }
+    if (IsSameLogPath(finalPath, expected)) {
+        return true;
+    }
+    DWORD longLength = GetLongPathNameA(expected, expected, sizeof expected);
+    return longLength != 0 && longLength < sizeof expected && IsSameLogPath(finalPath, expected);
+}
+
+// Whether the file opened for the disk log is the file its path names itself, and not
+// another one reached through a link: one link only (a hard link shares the file of
+// another name), no directory, no symbolic link or mount point (other reparse points,
+// such as a deduplicated file's, are data), and its final path the sink's own. Asked
+// for every piece: the file at the name may have changed since the last. (The by-handle
+// information call that would also give the file's number costs ten times a piece
+// under Wine, for the volume's serial number, so the two cheap classes are asked.)
+static bool IsNamedFileItself(HANDLE file) {
+    FILE_STANDARD_INFO standard;
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) ||
+        standard.NumberOfLinks != 1 || standard.Directory ||
+        !GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag)) {
+        return false;
+    }
+    if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+        IsReparseTagNameSurrogate(tag.ReparseTag)) {
+        return false;
+    }
+    return HasFinalPathOfLog(file);
+}
+
+// The log file opened for one piece, or INVALID_HANDLE_VALUE. A file on disk is opened
+// for appending only (every write lands at its end, whoever else wrote there), without
+// following a link at its own name, and dropped unless it is the named file itself.
+// Devices and pipes are opened for writing as they are.
+static HANDLE OpenLogFile() {
+    const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    if (!g_logSettings.diskFile) {
+        return CreateFileA(g_logSettings.logFilePath, GENERIC_WRITE, sharing, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    HANDLE file = CreateFileA(
+        g_logSettings.logFilePath, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, sharing,
+        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file != INVALID_HANDLE_VALUE && GetFileType(file) == FILE_TYPE_DISK &&
+        !IsNamedFileItself(file)) {
+        CloseHandle(file);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
+// The bytes text takes in the file: each line feed stored as two.
+static ULONGLONG BytesInTextMode(const char* text) {
+    ULONGLONG bytes = 0;
+    for (const char* c = text; *c != '\0'; ++c) {
+        bytes += *c == '\n' ? 2 : 1;
+    }
+    return bytes;
+}
+
+// Whether a piece of pieceBytes must start a new file: rotation is on and the file,
+// not empty, would grow past the limit. A larger piece so goes alone into a file.
+static bool PieceStartsNewFile(HANDLE file, ULONGLONG pieceBytes) {
+    LARGE_INTEGER size;
+    return g_logSettings.rotateBytes != 0 && GetFileSizeEx(file, &size) && size.QuadPart > 0 &&
+           static_cast<ULONGLONG>(size.QuadPart) + pieceBytes > g_logSettings.rotateBytes;
+}
+
+// Whether the file of path exists (or something else keeps its name from being used).
+static bool NameIsTaken(const char* path) {
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES ||
+           GetLastError() != ERROR_FILE_NOT_FOUND;
+}
+
+// Moves the log to its first older name and each older file one number on, oldest first,
+// up to the first free number; with none free, the oldest kept is deleted. Stops at the
+// first failure (a reader holding a file without delete sharing, a file pending
+// deletion), leaving the files that have not moved in place: the piece then goes to the
+// current file and the next piece tries again, without deleting another old file.
+// MoveFileExA without replacing renames a link itself and never writes over a name, and
+// the folder is the log folder checked at start, which no untrusted account may change.
+static void RotateLogFiles() {
+    char older[kLogPathBytes];
+    char newer[kLogPathBytes];
+    const char* path = g_logSettings.logFilePath;
+    DWORD gap = 1;
+    while (gap <= g_logSettings.filesKept && RotatedLogPath(path, gap, older, sizeof older) &&
+           NameIsTaken(older)) {
+        ++gap;
+    }
+    if (gap > g_logSettings.filesKept) {
+        gap = g_logSettings.filesKept;
+        if (!RotatedLogPath(path, gap, older, sizeof older) || !DeleteFileA(older)) {
+            return;
+        }
+    }
+    for (DWORD number = gap; number >= 1; --number) {
+        bool named = RotatedLogPath(path, number, older, sizeof older) &&
+                     (number == 1 ? lstrcpynA(newer, path, sizeof newer) != nullptr
+                                  : RotatedLogPath(path, number - 1, newer, sizeof newer));
+        if (!named || !MoveFileExA(newer, older, 0)) {
+            return;
+        }
+    }
+}
+
 // Keeps the caller's last-error code: callers read it after writing their message.
 void LogText(const char* text) {
     DWORD lastError = GetLastError();
@@ -99,15 +253,19 @@ void LogText(const char* text) {
                       &written, nullptr);
     }
     if (g_logSettings.logFilePath != nullptr) {
-        HANDLE file = CreateFileA(g_logSettings.logFilePath, GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        EnterCriticalSection(&g_sinkLock);
+        HANDLE file = OpenLogFile();
+        if (file != INVALID_HANDLE_VALUE && g_logSettings.diskFile &&
+            PieceStartsNewFile(file, BytesInTextMode(text))) {
+            CloseHandle(file);
+            RotateLogFiles();
+            file = OpenLogFile();
+        }
         if (file != INVALID_HANDLE_VALUE) {
-            EnterCriticalSection(&g_sinkLock);
             AppendInTextMode(file, text);
-            LeaveCriticalSection(&g_sinkLock);
             CloseHandle(file);
         }
+        LeaveCriticalSection(&g_sinkLock);
     }
     SetLastError(lastError);
 }

@@ -11,17 +11,30 @@
 void SetLogConsole(HANDLE consoleOutput);
 // Null: no log file, the state at process start.
 void SetLogFilePath(const char* path);
+// Rotation of a log on disk: a piece that would take the file past fileBytes starts a
+// new one, the file before it kept as the first of filesKept older files (at least 1).
+// fileBytes 0: never rotated, the state at process start.
+void SetLogRotation(DWORD fileBytes, DWORD filesKept);
+// The rotation from the registry values LogFileBytes (0 or missing: never) and
+// LogFilesKept (default 9, at least 1, at most 999) of the program's settings key; once,
+// before any other thread exists.
+void ReadLogRotationSettings();
 
 // --- Writing
 // Console first, then the file: opened (created when missing, shared for reading,
 // writing and deleting), appended to at its end with each line feed stored as CR LF,
-// and closed, one piece per call. Pieces of the process's threads stay whole in the
-// file. Win32 calls only: safe on the control path of the service.
+// and closed, one piece per call. A file on disk is opened for appending only and
+// without following a link; the piece is dropped when the file is a hard link, a
+// directory or a link, or when its final path is not the log's (a link in a folder
+// above). Pieces of the process's threads stay whole, each in one file. Win32 calls
+// only: safe on the control path of the service.
 void LogText(const char* text);
 void LogLine(const char* text);
 void LogHex(DWORD value);  // "0x%08lX\n"
 
 // --- The sink's lock, for the thread that is about to suspend or end another thread:
-// held then, the other thread cannot be stopped inside the sink. Never blocks.
+// held then, the other thread cannot be stopped inside the sink. Never blocks. The
+// first of the control path's locks (service/control_locks.h): the sink opens, renames
+// and writes under it, which takes the other two.
 bool TryLockLogSink();
 void UnlockLogSink();

@@ -6,6 +6,8 @@
 
 #include "launcher/cmdline.h"
 
+enum { kNumberDigits = 10 };  // decimal digits of a 32-bit number
+
 static bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
@@ -134,4 +136,121 @@ bool ResolveLogPath(const char* path, const char* programDirectory, char* resolv
         resolved[0] = '\0';
     }
     return joined;
+}
+
+// The start of the last name of path: after its last separator.
+static const char* FileNameOf(const char* path) {
+    const char* name = path;
+    for (const char* c = path; *c != '\0'; c = NextCharacter(c)) {
+        if (IsSeparator(*c)) {
+            name = c + 1;
+        }
+    }
+    return name;
+}
+
+// Whether the name at part, up to its separator, is name in any case of ASCII.
+static bool NameIs(const char* part, const char* name) {
+    size_t i = 0;
+    for (; name[i] != '\0'; ++i) {
+        if (AsciiUpper(part[i]) != name[i]) {
+            return false;
+        }
+    }
+    return IsSeparator(part[i]);
+}
+
+bool IsDiskLogPath(const char* path) {
+    bool twoSeparators = IsSeparator(path[0]) && IsSeparator(path[1]);
+    bool literal = twoSeparators && path[2] == '?' && IsSeparator(path[3]);
+    if (path[0] == '\0' || (!literal && IsDeviceName(FileNameOf(path)))) {
+        return false;  // a "\\?\" path's last name is never a device
+    }
+    if (!twoSeparators) {
+        return true;
+    }
+    const char* server = path + 2;
+    if (literal) {
+        if (!NameIs(path + 4, "UNC")) {
+            return HasDrive(path + 4) && IsSeparator(path[6]);  // "\\?\C:\", else as is
+        }
+        server = path + 8;  // "\\?\UNC\server\share"
+    } else if (server[0] == '.' && IsSeparator(server[1])) {
+        return false;  // "\\.\" names devices
+    }
+    const char* serverEnd = EndOfName(server);
+    return *serverEnd == '\0' || !NameIs(serverEnd + 1, "PIPE");
+}
+
+// Formatted by hand: the sink calls this under its lock, where no C runtime call that
+// may take a lock of the runtime is made.
+bool RotatedLogPath(const char* path, unsigned number, char* rotated, size_t capacity) {
+    if (capacity == 0) {
+        return false;
+    }
+    rotated[0] = '\0';
+    const char* name = FileNameOf(path);
+    const char* dot = nullptr;
+    for (const char* c = name + 1; *name != '\0' && *c != '\0'; c = NextCharacter(c)) {
+        if (*c == '.') {
+            dot = c;
+        }
+    }
+    const char* tail = dot != nullptr ? dot : name + strlen(name);
+    char digits[kNumberDigits + 1];  // ".", then the number's digits
+    size_t used = sizeof digits;
+    do {
+        digits[--used] = static_cast<char>('0' + number % 10);
+        number /= 10;
+    } while (number != 0);
+    digits[--used] = '.';
+    size_t stemBytes = static_cast<size_t>(tail - path);
+    size_t numberBytes = sizeof digits - used;
+    size_t tailBytes = strlen(tail);
+    if (stemBytes + numberBytes + tailBytes + 1 > capacity) {
+        return false;
+    }
+    memcpy(rotated, path, stemBytes);
+    memcpy(rotated + stemBytes, digits + used, numberBytes);
+    memcpy(rotated + stemBytes + numberBytes, tail, tailBytes + 1);
+    return true;
+}
+
+// The part of a final path after the system's literal prefix; *share tells whether the
+// prefix was "\\?\UNC\", whose rest stands for "\\" and the rest.
+static const char* WithoutLiteralPrefix(const char* path, bool* share) {
+    *share = false;
+    if (IsSeparator(path[0]) && IsSeparator(path[1]) && path[2] == '?' && IsSeparator(path[3])) {
+        path += 4;
+        if (NameIs(path, "UNC")) {
+            *share = true;
+            path += 4;
+        }
+    }
+    return path;
+}
+
+bool IsSameLogPath(const char* finalPath, const char* expected) {
+    bool finalShare = false;
+    bool expectedShare = false;
+    const char* a = WithoutLiteralPrefix(finalPath, &finalShare);
+    const char* b = WithoutLiteralPrefix(expected, &expectedShare);
+    if (finalShare && !expectedShare) {
+        if (!IsSeparator(b[0]) || !IsSeparator(b[1])) {
+            return false;
+        }
+        b += 2;
+    } else if (expectedShare && !finalShare) {
+        if (!IsSeparator(a[0]) || !IsSeparator(a[1])) {
+            return false;
+        }
+        a += 2;
+    }
+    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+        bool same = IsSeparator(*a) ? IsSeparator(*b) : AsciiUpper(*a) == AsciiUpper(*b);
+        if (!same) {
+            return false;
+        }
+    }
+    return *a == *b;
 }

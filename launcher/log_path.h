@@ -29,3 +29,21 @@ LogPathKind ClassifyLogPath(const char* path);
 // bytes with its terminator.
 bool ResolveLogPath(const char* path, const char* programDirectory, char* resolved,
                     size_t capacity);
+
+// True when path names a file on a disk that the sink opens append-only and checks;
+// false for what it writes to as given: a device ("NUL", "C:\logs\COM1", "\\.\COM1",
+// a "\\?\" path that names no drive or share) and a pipe ("\\.\pipe\x",
+// "\\server\pipe\x").
+bool IsDiskLogPath(const char* path);
+
+// Writes into rotated the name of the log's number-th older file: the number goes
+// before the extension of the file's name ("tessaly.log" -> "tessaly.2.log"), or after
+// a name without one ("trace" -> "trace.2"); a dot in a folder's name or at the start
+// of the file's name is no extension. False, leaving rotated empty, when it would not
+// fit into capacity bytes with its terminator.
+bool RotatedLogPath(const char* path, unsigned number, char* rotated, size_t capacity);
+
+// True when finalPath (as the system names an open file's final path, with or without
+// the "\\?\" or "\\?\UNC\" prefix) names the same place as expected (a full path), in
+// any case of the ASCII letters.
+bool IsSameLogPath(const char* finalPath, const char* expected);

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "launcher/entry.h"
+#include "launcher/log.h"
 #include "launcher/mode_selection.h"
 #include "launcher/system_calls.h"
 
@@ -15,6 +16,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         ShowUsageAndExit(parsed.arguments[0]);
     }
     CopyArguments(&parsed);
+    ReadLogRotationSettings();
     FindOptionalCalls();  // before any other thread exists
     return RunSelectedMode(instance);
 }

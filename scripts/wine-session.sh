@@ -8,7 +8,11 @@ set -u
 here="$(cd "$(dirname "$0")" && pwd)"
 case "$1" in
     start)
-        . "$here/wine-prefix.sh" "$2"
+        . "$here/wine-prefix.sh" "$2" || exit 1
+        # A folder that reaches another through a symbolic link, which a Windows program
+        # cannot make under Wine: C:\tessaly-links\via stands for C:\tessaly-links\real.
+        links="$WINEPREFIX/drive_c/tessaly-links"
+        rm -rf "$links" && mkdir -p "$links/real" && ln -s real "$links/via"
         ;;
     end)
         . "$here/wine-env.sh" "$2"

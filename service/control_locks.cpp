@@ -71,28 +71,28 @@ static bool ControlLockTimeRunsOut(DWORD start) {
 // suspended or ended inside it, so that wait ends as soon as the holder runs on.
 static bool HoldControlLocks() {
     DWORD start = GetTickCount();
+    // A holder of the sink's lock opens, renames or writes the log and takes the other
+    // two for it; it waits on nothing more, unless the log is a pipe or device that does
+    // not take the text: then the limit ends the wait.
+    while (!TryLockLogSink()) {
+        if (ControlLockTimeRunsOut(start)) {
+            return false;
+        }
+    }
     while (!TryAcquirePebLock()) {
         if (ControlLockTimeRunsOut(start)) {
+            UnlockLogSink();
             return false;
         }
     }
     HeapLock(GetProcessHeap());
-    // A holder of the sink's lock waits on nothing else, unless the log is a pipe or
-    // device that does not take the text: then the limit ends the wait.
-    while (!TryLockLogSink()) {
-        if (ControlLockTimeRunsOut(start)) {
-            HeapUnlock(GetProcessHeap());
-            ReleasePebLock();
-            return false;
-        }
-    }
     return true;
 }
 
 static void ReleaseControlLocks() {
-    UnlockLogSink();
     HeapUnlock(GetProcessHeap());
     ReleasePebLock();
+    UnlockLogSink();
 }
 
 static bool HasEnded(HANDLE thread) {

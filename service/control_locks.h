@@ -7,12 +7,15 @@
 // worker holds. Its code calls Win32 only (no C runtime, no thread start, no library
 // loading), and what Win32 takes underneath is three locks that another thread may hold:
 //
-//   1. the current-directory lock of the process environment block (path names);
-//   2. the process heap's lock (the system's own allocations);
-//   3. the log sink's lock (innermost: held around WriteFile alone).
+//   1. the log sink's lock (held around opening, rotating, writing and closing the log
+//      for one piece, which take the next two underneath);
+//   2. the current-directory lock of the process environment block (path names);
+//   3. the process heap's lock (the system's own allocations).
 //
-// HoldControlLocks takes them in that order, the order in which the system itself
-// nests them, each with a bounded wait except the heap (see control_locks.cpp).
+// HoldControlLocks takes them in that order: the sink's calls nest the other two inside
+// its own lock, and the system nests the heap inside the current-directory lock; no
+// code holds the second or third while it waits for the first. Each wait is bounded
+// except the heap's (see control_locks.cpp).
 //
 // Which thread may hold what when another stops it:
 // - The worker is suspended (PauseService, the end of either mode) only while the

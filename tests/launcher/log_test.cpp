@@ -137,6 +137,56 @@ TEST_F(LogSink, LastErrorCodeOfTheCallerIsKept) {
     EXPECT_EQ(GetLastError(), 1234u);
 }
 
+// A log on disk is written only to the file its path names itself, never through a link.
+TEST_F(LogSink, HardLinkToAnotherFileLeavesThatFileUnchanged) {
+    std::string other = directory_ + "\\other.txt";
+    WriteWholeFile(other, "not a log\r\n");
+    ASSERT_TRUE(CreateHardLinkA(path_.c_str(), other.c_str(), nullptr));
+    SetLogFilePath(path_.c_str());
+    LogText("to the log\n");
+    EXPECT_EQ(ReadWholeFile(other), "not a log\r\n");
+}
+
+TEST_F(LogSink, LinkInAFolderAboveLeavesItsTargetUnchanged) {
+    const std::string target = "C:\\tessaly-links\\real\\trace.log";  // made by the session
+    WriteWholeFile(target, "not a log\r\n");
+    SetLogFilePath("C:\\tessaly-links\\via\\trace.log");
+    LogText("to the log\n");
+    EXPECT_EQ(ReadWholeFile(target), "not a log\r\n");
+    SetLogFilePath(target.c_str());  // the same file by its own name is written
+    LogText("to the log\n");
+    EXPECT_EQ(ReadWholeFile(target), "not a log\r\nto the log\r\n");
+}
+
+// Rotation: every piece lands whole in exactly one file, the oldest beyond those kept is
+// deleted, and a file that cannot be moved keeps the pieces.
+TEST_F(LogSink, RotationStartsANewFileAndKeepsTheOlderOnes) {
+    SetLogFilePath(path_.c_str());
+    SetLogRotation(12, 2);
+    const char* const pieces[] = {"aaaa\n", "bbbb\n", "cccc\n", "a piece too large\n", "dd\n"};
+    for (const char* piece : pieces) {
+        LogText(piece);
+    }
+    EXPECT_EQ(ReadWholeFile(path_), "dd\r\n");
+    EXPECT_EQ(ReadWholeFile(directory_ + "\\trace.1.log"), "a piece too large\r\n");
+    EXPECT_EQ(ReadWholeFile(directory_ + "\\trace.2.log"), "cccc\r\n");
+    EXPECT_FALSE(FileExists(directory_ + "\\trace.3.log"));
+}
+
+TEST_F(LogSink, FileThatCannotBeMovedKeepsThePiecesAndRotatesLater) {
+    SetLogFilePath(path_.c_str());
+    SetLogRotation(8, 3);
+    LogText("aaaa\n");
+    HANDLE reader = CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);  // no delete sharing
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    LogText("bbbb\n");
+    CloseHandle(reader);
+    LogText("cccc\n");
+    EXPECT_EQ(ReadWholeFile(directory_ + "\\trace.1.log"), "aaaa\r\nbbbb\r\n");
+    EXPECT_EQ(ReadWholeFile(path_), "cccc\r\n");
+}
+
 TEST_F(LogSink, ConsoleReceivesTheTextUnchanged) {
     HANDLE screen = NewScreenBuffer();
     ASSERT_NE(screen, INVALID_HANDLE_VALUE);

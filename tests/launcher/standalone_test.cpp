@@ -2,6 +2,8 @@
 // answers, and how a close request from outside ends it.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <string>
 
 #include "support/testkit.h"
@@ -128,6 +130,38 @@ TEST_F(Standalone, MainThatThrowsKeepsTheWindowUntilItIsClosed) {
     EXPECT_EQ(WaitForSingleObject(process_.hProcess, 0), WAIT_TIMEOUT);
     PostMessageA(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(WaitForEnd(), 0);
+}
+
+// A log rotated by size over a whole run: the printed lines kept are one unbroken run up
+// to the last, each once; no file past the limit; no more files than those kept.
+TEST_F(Standalone, RotatedLogKeepsEveryPieceOnceWithinItsLimits) {
+    const DWORD fileBytes = 4096;
+    const unsigned filesKept = 3;
+    SetSettingDword("LogFileBytes", fileBytes);
+    SetSettingDword("LogFilesKept", filesKept);
+    ConfigureStandIn(installation_, "main=print\nprint_lines=600\n");
+    StandaloneRun run = RunStandaloneUntil(TessalyCommand(installation_, "-l \"" + log_ + "\""),
+                                           log_, "<<Server Exiting>>");
+    SetSettingDword("LogFileBytes", 0);
+    SetSettingDword("LogFilesKept", 0);
+    ASSERT_TRUE(run.sawText);
+    std::string all;
+    for (unsigned n = filesKept + 1; n >= 1; --n) {
+        std::string text = ReadWholeFile(installation_ + "\\trace." + std::to_string(n) + ".log");
+        EXPECT_EQ(n <= filesKept, !text.empty()) << n;
+        EXPECT_LE(text.size(), fileBytes) << n;
+        all += text;
+    }
+    EXPECT_LE(run.log.size(), fileBytes);
+    all += run.log;
+    long expected = -1;
+    for (size_t at = all.find("T00.Class"); at != std::string::npos;
+         at = all.find("T00.Class", at + 1)) {
+        long number = atol(all.c_str() + at + 9);
+        EXPECT_TRUE(expected < 0 || number == expected) << number;
+        expected = number + 1;
+    }
+    EXPECT_EQ(expected, 600);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Every test case starts from the sink's state at process start: no console, no file.
+// Every test case starts from the sink's state at process start: no console, no file,
+// no rotation.
 #pragma once
 
 #include "launcher/log.h"
@@ -6,4 +7,5 @@
 inline void ResetLogSettings() {
     SetLogConsole(nullptr);
     SetLogFilePath(nullptr);
+    SetLogRotation(0, 0);
 }

@@ -1,6 +1,8 @@
 // Helpers of the whole-process tests.
 #include "support/testkit.h"
 
+#include "launcher/settings.h"
+
 #include <sddl.h>
 #include <stdio.h>
 
@@ -299,6 +301,19 @@ bool WaitForFileText(const std::string& path, const std::string& text, DWORD tim
 }
 
 static const char kHeapKey[] = "Software\\Quenlor\\Quenlor Dravelin";
+
+void SetSettingDword(const char* name, DWORD value) {
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                    nullptr);
+    if (value != 0) {
+        RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                       sizeof value);
+    } else {
+        RegDeleteValueA(key, name);
+    }
+    RegCloseKey(key);
+}
 
 void SetHeapValue(DWORD type, const void* data, DWORD bytes) {
     HKEY key = nullptr;

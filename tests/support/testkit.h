@@ -79,6 +79,9 @@ std::string TessalyCommand(const std::string& installation, const std::string& a
 // Waits until file holds text (or the time runs out); returns whether it does.
 bool WaitForFileText(const std::string& path, const std::string& text, DWORD timeoutMilliseconds);
 
+// A REG_DWORD of the program's settings key (this program's view); 0 deletes the value.
+void SetSettingDword(const char* name, DWORD value);
+
 // Registry value of the VM launch, in the view of this program's bitness.
 void SetHeapValue(DWORD type, const void* data, DWORD bytes);
 void DeleteHeapKey();
