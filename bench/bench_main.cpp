@@ -96,7 +96,8 @@ static void AccountNote(char* note, size_t bytes, int rounds, const LogAccount& 
 }
 
 static void AddSinkRows(std::string* table, const SinkResults& results) {
-    static const char* const kSubjectNames[kSinkSubjects] = {"floor loop", "tessaly"};
+    static const char* const kSubjectNames[kSinkSubjects] = {"floor loop", "tessaly",
+                                                             "tessaly, rotating"};
     for (int i = 0; i < kThreadCounts; ++i) {
         char measure[64];
         snprintf(measure, sizeof measure, "LogText pieces/s, %d thread%s", kSinkThreads[i],
@@ -112,7 +113,7 @@ static void AddSinkRows(std::string* table, const SinkResults& results) {
         }
     }
     double floorMedian = MedianOf(results.vmPrint[kSinkFloor]);
-    for (int subject = 0; subject < kSinkSubjects; ++subject) {
+    for (int subject = 0; subject < kVmSubjects; ++subject) {
         const std::vector<double>& values = results.vmPrint[subject];
         char note[kNoteBytes];
         AccountNote(note, sizeof note, static_cast<int>(values.size()),

@@ -58,7 +58,7 @@ static DWORD WINAPI WriterThread(void* parameter) {
     char piece[kPieceBytes];
     for (int sequence = 0; sequence < writer->pieces; ++sequence) {
         int length = FormatPiece(piece, sizeof piece, writer->thread, sequence);
-        if (writer->subject == kSinkHost) {
+        if (writer->subject != kSinkFloor) {
             LogText(piece);
         } else {
             WriteFloorPiece(writer->path, piece, length);
@@ -82,10 +82,44 @@ static bool Check(const std::string& path, const LogAccount& account, bool other
     return false;
 }
 
+// The bytes that all pieces of one measurement take in the file.
+static long long PieceBytes(int threads, int piecesPerThread) {
+    char piece[kPieceBytes];
+    long long bytes = 0;
+    for (int t = 0; t < threads; ++t) {
+        for (int sequence = 0; sequence < piecesPerThread; ++sequence) {
+            bytes += FormatPiece(piece, sizeof piece, t, sequence) + 1;  // CR LF
+        }
+    }
+    return bytes;
+}
+
+// The rotated log's files, oldest first, as one text; the older files are deleted.
+static std::string ReadRotatedFiles(const std::string& path) {
+    std::string all;
+    for (int n = kRotatedFilesKept; n >= 1; --n) {
+        char older[MAX_PATH];
+        snprintf(older, sizeof older, "%.*s.%d.log", static_cast<int>(path.size() - 4),
+                 path.c_str(), n);
+        std::string text;
+        ReadWholeFile(older, &text);
+        all += text;
+        DeleteFileA(older);
+    }
+    std::string text;
+    ReadWholeFile(path, &text);
+    return all + text;
+}
+
 // One measurement: threads writers of pieces/threads pieces each; pieces per second.
 static double MeasureWriters(const std::string& path, SinkSubject subject, int threads,
                              int piecesPerThread, LogAccount* account) {
     DeleteFileA(path.c_str());
+    if (subject == kSinkRotating) {
+        // An eighth of the measurement's bytes per file: some eight files, none deleted.
+        long long fileBytes = PieceBytes(threads, piecesPerThread) / kRotationsPerRun;
+        SetLogRotation(static_cast<DWORD>(fileBytes), kRotatedFilesKept);
+    }
     HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     Writer writers[16];
     HANDLE handles[16];
@@ -101,8 +135,13 @@ static double MeasureWriters(const std::string& path, SinkSubject subject, int t
         CloseHandle(handles[t]);
     }
     CloseHandle(go);
+    SetLogRotation(0, 0);
     std::string text;
-    ReadWholeFile(path, &text);
+    if (subject == kSinkRotating) {
+        text = ReadRotatedFiles(path);
+    } else {
+        ReadWholeFile(path, &text);
+    }
     *account = AccountPieces(text.data(), text.size(), threads, piecesPerThread);
     return elapsed > 0.0 ? threads * piecesPerThread * 1000.0 / elapsed : 0.0;
 }
@@ -198,7 +237,7 @@ bool RunSinkBench(const std::string& scratch, int rounds, int pieces, int vmLine
             // Alternate which of the two goes first.
             for (int k = 0; k < kSinkSubjects; ++k) {
                 SinkSubject subject = static_cast<SinkSubject>((r + k) % kSinkSubjects);
-                const std::string& path = subject == kSinkHost ? sinkPath : floorPath;
+                const std::string& path = subject != kSinkFloor ? sinkPath : floorPath;
                 LogAccount account = {};
                 results->logText[subject][i].push_back(
                     MeasureWriters(path, subject, threads, pieces / threads, &account));
@@ -206,8 +245,8 @@ bool RunSinkBench(const std::string& scratch, int rounds, int pieces, int vmLine
                 KeepAccount(account, false, &results->logTextAccount[subject][i]);
             }
         }
-        for (int k = 0; k < kSinkSubjects; ++k) {
-            SinkSubject subject = static_cast<SinkSubject>((r + k) % kSinkSubjects);
+        for (int k = 0; k < kVmSubjects; ++k) {
+            SinkSubject subject = static_cast<SinkSubject>((r + k) % kVmSubjects);
             double perSecond = 0.0;
             LogAccount account = {};
             if (subject == kSinkFloor) {
