@@ -29,11 +29,14 @@ mapfile -t release_msi_kept < <(printf '%s\n' "${release_msi_property_lines[@]}"
     awk '$2 == "registry" { print $1 }')
 mapfile -t release_msi_built_in < <(printf '%s\n' "${release_msi_property_lines[@]}" |
     awk '$3 == "yes" { print $1 }')
+# The default of each kept property, "" for none, in the order of release_msi_kept.
+mapfile -t release_msi_kept_defaults < <(printf '%s\n' "${release_msi_property_lines[@]}" |
+    awk '$2 == "registry" { print $5 }')
 
 # Are the package's settings usable? Names what is wrong and returns 1 when not.
 release_msi_settings_valid() {
     local name kept built_in kind value archive
-    while read -r name kept built_in kind; do
+    while read -r name kept built_in kind _; do
         value="${!name:-}"
         [ "$built_in" = yes ] && [ -n "$value" ] || continue
         case "$kind" in
@@ -46,6 +49,12 @@ release_msi_settings_valid() {
             number)
                 if ! [[ "$value" =~ ^[1-9][0-9]*$ ]]; then
                     echo "release: $name is a whole number above 0, not '$value'" >&2
+                    return 1
+                fi
+                ;;
+            count)
+                if ! [[ "$value" =~ ^(0|[1-9][0-9]*)$ ]]; then
+                    echo "release: $name is a whole number, 0 or above, not '$value'" >&2
                     return 1
                 fi
                 ;;
@@ -101,10 +110,13 @@ release_msi_product_code() {  # VERSION ARCH_NAME MSI_STAGE
 
 # The first sequence number of each step that keeps a property, one a property: Clear
 # (a maintenance installation forgets the command line's value), Given (an install saves
-# it, or the built-in one, from AppSearch, at 50), Back (and puts it back after).
+# it, or the built-in one, from AppSearch, at 50), Back (and puts it back after), Default
+# (an install that still has none gets the default; LaunchConditions, at 100, then
+# checks it).
 release_msi_clear_at=30
 release_msi_given_at=40
 release_msi_back_at=51
+release_msi_default_at=61
 release_msi_kept_most=10
 
 # The include of the template's Product: for each property kept in the registry, its
@@ -128,6 +140,9 @@ release_msi_wxi_properties() {  # FILE
             rows+="    <Custom Action=\"Clear$name\" Sequence=\"$((release_msi_clear_at + index))\">Installed</Custom>"$'\n'
             rows+="    <Custom Action=\"Given$name\" Sequence=\"$((release_msi_given_at + index))\">NOT Installed AND $name</Custom>"$'\n'
             rows+="    <Custom Action=\"Back$name\" Sequence=\"$((release_msi_back_at + index))\">Given$name</Custom>"$'\n'
+            [ -n "${release_msi_kept_defaults[$index]}" ] || continue
+            echo "  <CustomAction Id=\"Default$name\" Property=\"$name\" Value=\"${release_msi_kept_defaults[$index]}\" Impersonate=\"yes\"/>"
+            rows+="    <Custom Action=\"Default$name\" Sequence=\"$((release_msi_default_at + index))\">NOT Installed AND NOT $name</Custom>"$'\n'
         done
         for sequence in InstallUISequence InstallExecuteSequence; do
             printf '  <%s>\n%s  </%s>\n' "$sequence" "$rows" "$sequence"

@@ -127,6 +127,9 @@ check "install: description" \
     "$(config description)"
 check "install: value vm" "$windows_vm" "$(value 'Software\Quenlor\Tessaly' vm)"
 check "install: value MaxHeapSize" 67108864 "$(value 'Software\Quenlor\Quenlor Dravelin' MaxHeapSize)"
+check "install: the log rotates by default" "0xa00000|0x9" "$(for v in LogFileBytes LogFilesKept; do
+    win reg query 'HKLM\Software\Quenlor\Tessaly' /v $v "$view" | sed -n "s/^ *$v *REG_DWORD *//p"
+done | paste -sd'|')"
 
 # Started, on the bridge with the stand-in VM that JAVA_VM names.
 win "$tools/svcctl.exe" start "$service" >/dev/null

@@ -53,6 +53,13 @@ while IFS='|' read -r arch template files bits search; do
                 awk -F'\t' -v n="$wanted" '$4 == n { sub(/.*\\/, "", $3); print $3 }')|$(
                 rows "$msi" Registry | awk -F'\t' -v n="$wanted" '$4 == n { print $5 }')"
     done
+    # An install without a value, given or kept, gets the default, which the launch
+    # conditions then check; the rotation's values are numbers in the registry.
+    check "$name: the log rotation's defaults and values" \
+        "NOT Installed AND NOT LOG_FILE_BYTES|10485760|#[LOG_FILE_BYTES]|#[LOG_FILES_KEPT]" \
+        "$(cell "$msi" InstallExecuteSequence DefaultLOG_FILE_BYTES 2)|$(cell "$msi" CustomAction \
+            DefaultLOG_FILE_BYTES 4)|$(rows "$msi" Registry | awk -F'\t' '$4 ~ /^LogFile/ { print $5 }' |
+            paste -sd'|')"
     # One service row, in the one component of tessaly.exe (ICE30): demand, and the
     # start type set by the custom action.
     check "$name: the service, demand, its command line and account, in tessaly.exe's component" \
