@@ -72,8 +72,9 @@ void SetLogFilePath(const char* path) {
 }
 
 void SetLogRotation(DWORD fileBytes, DWORD filesKept) {
+    const DWORD most = kMostFilesKept;
     g_logSettings.rotateBytes = fileBytes;
-    g_logSettings.filesKept = filesKept;
+    g_logSettings.filesKept = filesKept < 1 ? 1 : filesKept > most ? most : filesKept;
 }
 
 void ReadLogRotationSettings() {
@@ -81,11 +82,6 @@ void ReadLogRotationSettings() {
     unsigned long filesKept = kDefaultFilesKept;
     ReadSettingDword(kLogFileBytesValue, &fileBytes);
     ReadSettingDword(kLogFilesKeptValue, &filesKept);
-    if (filesKept < 1) {
-        filesKept = 1;
-    } else if (filesKept > kMostFilesKept) {
-        filesKept = kMostFilesKept;
-    }
     SetLogRotation(fileBytes, filesKept);
 }
 
@@ -235,7 +231,8 @@ static void RotateLogFiles() {
     }
     for (DWORD number = gap; number >= 1; --number) {
         bool named = RotatedLogPath(path, number, older, sizeof older) &&
-                     (number == 1 ? lstrcpynA(newer, path, sizeof newer) != nullptr
+                     (number == 1 ? lstrlenA(path) < static_cast<int>(sizeof newer) &&
+                                        lstrcpynA(newer, path, sizeof newer) != nullptr
                                   : RotatedLogPath(path, number - 1, newer, sizeof newer));
         if (!named || !MoveFileExA(newer, older, 0)) {
             return;

@@ -12,7 +12,8 @@ void SetLogConsole(HANDLE consoleOutput);
 // Null: no log file, the state at process start.
 void SetLogFilePath(const char* path);
 // Rotation of a log on disk: a piece that would take the file past fileBytes starts a
-// new one, the file before it kept as the first of filesKept older files (at least 1).
+// new one, the file before it kept as the first of filesKept older files (taken as 1
+// to 999).
 // fileBytes 0: never rotated, the state at process start.
 void SetLogRotation(DWORD fileBytes, DWORD filesKept);
 // The rotation from the registry values LogFileBytes (0 or missing: never) and
