@@ -5,14 +5,15 @@
 // The sink runs on the control path of the service (the handler, ServiceMain,
 // terminate), which must never wait on a lock that the suspended worker thread could
 // hold. So it uses Win32 calls only, never the C runtime (whose heap and stream locks
-// nothing outside the runtime can take), and one lock of its own.
+// nothing outside the runtime can take; the path functions of log_path.cpp call only its
+// strlen and memcpy, which take no lock), and one lock of its own.
 #include "launcher/log.h"
 
 #include "launcher/log_path.h"
 #include "launcher/settings.h"
 
-// Written only while the options are read, before any other thread exists; read-only
-// afterwards, so every thread may read it without a lock.
+// Written only while the options and the settings are read, before any other thread
+// exists; read-only afterwards, so every thread may read it without a lock.
 struct LogSettings {
     int consoleFlag;          // 1 once the debug console was opened
     HANDLE consoleOutput;     // GetStdHandle(STD_OUTPUT_HANDLE) of that console
