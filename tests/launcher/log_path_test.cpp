@@ -86,7 +86,6 @@ TEST(ResolveLogPath, ResultThatDoesNotFitIsNotMade) {
     EXPECT_FALSE(ResolveLogPath("t.log", kProgramDirectory, resolved, 0));
 }
 
-// The older files of a rotated log, and which paths are files on disk at all.
 TEST(RotatedLogPath, NumberBeforeTheFileNamesExtension) {
     const struct {
         const char* path;
@@ -99,36 +98,11 @@ TEST(RotatedLogPath, NumberBeforeTheFileNamesExtension) {
         {"C:\\Logs.d\\trace", 3, "C:\\Logs.d\\trace.3"},              // a folder's dot
         {"C:\\Logs\\trace.old.log", 9, "C:\\Logs\\trace.old.9.log"},  // the last dot
         {"C:/Logs/.log", 1, "C:/Logs/.log.1"},                        // a leading dot
-        {"trace.log", 10, "trace.10.log"},
     };
     for (const auto& c : cases) {
         char rotated[64] = "untouched";
         EXPECT_TRUE(RotatedLogPath(c.path, c.number, rotated, sizeof rotated)) << c.path;
         EXPECT_STREQ(rotated, c.rotated) << c.path;
-    }
-    char small[sizeof "trace.1.lo"] = "untouched";
-    EXPECT_FALSE(RotatedLogPath("trace.log", 1, small, sizeof small));
-    EXPECT_STREQ(small, "");
-}
-
-TEST(IsDiskLogPath, DevicesAndPipesAreNot) {
-    const char* const disk[] = {"C:\\Logs\\t.log",          "\\\\server\\share\\t.log",
-                                "\\\\?\\C:\\t.log",         "\\\\?\\UNC\\server\\share\\t.log",
-                                "\\\\server\\pipes\\t.log", "C:\\Logs\\NULL.log",
-                                "\\\\?\\C:\\Logs\\NUL"};
-    const char* const notDisk[] = {"",
-                                   "NUL",
-                                   "C:\\Logs\\com1.log",
-                                   "\\\\.\\pipe\\t",
-                                   "\\\\.\\C:\\t.log",
-                                   "\\\\server\\PIPE\\t",
-                                   "\\\\?\\UNC\\server\\pipe\\t",
-                                   "\\\\?\\GLOBALROOT\\x"};
-    for (const char* path : disk) {
-        EXPECT_TRUE(IsDiskLogPath(path)) << path;
-    }
-    for (const char* path : notDisk) {
-        EXPECT_FALSE(IsDiskLogPath(path)) << path;
     }
 }
 
