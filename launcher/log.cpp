@@ -24,16 +24,22 @@ struct LogSettings {
 };
 static LogSettings g_logSettings;  // all zero at process start
 
+// Rotations made so far: raised under the sink lock, read before it with an interlocked
+// read, so that a piece whose file was opened before a rotation opens it again.
+static volatile LONG g_logRotations;
+
 // Keeps each piece whole and every piece in one file: appends through separate handles
 // are not atomic (under Wine two threads can find the same end of file), and a rotation
-// must see the file's size and move it while no other piece is written. So opening,
-// rotating, writing and closing for one piece are done under this lock. They take the
-// process's current-directory lock (path names) and the heap's lock underneath, so this
-// lock is the first of the three (service/control_locks.h): nothing holds either of
-// those while it waits for this one, and the control path takes this one first. It is
-// safe against suspension because the one thread the program suspends or kills is
-// stopped only while the stopping thread itself holds all three (TryLockLogSink first),
-// so that thread never sits suspended or dies inside the sink.
+// must see the file's size and move it while no other piece is written. So the size
+// check and the write of one piece are made under this lock, and, when the piece starts
+// a new file, the renames and the new file's open. Those take the process's
+// current-directory lock (path names) and the heap's lock underneath, so this lock is
+// the first of the three (service/control_locks.h): nothing holds either of those while
+// it waits for this one, and the control path takes this one first. The log is opened
+// for the piece before the lock, so that the lock stays short. It is safe against
+// suspension because the one thread the program suspends or kills is stopped only while
+// the stopping thread itself holds all three (TryLockLogSink first), so that thread
+// never sits suspended or dies inside the sink.
 //
 // A critical section, not a slim reader/writer lock: on Windows 7 a slim lock's waiter
 // first commits to wait and then enters the kernel, and releasing the lock blocks until
@@ -241,6 +247,26 @@ static void RotateLogFiles() {
     }
 }
 
+// Under the sink lock, for a log that rotates: the file for a piece of pieceBytes,
+// opened before the lock while rotationsBefore rotations had been made. A rotation since
+// then may have given the handle an older file: the log is opened again. A piece that
+// would take the file past the limit rotates first and goes to the new file.
+static HANDLE RotateWhenFull(HANDLE file, LONG rotationsBefore, ULONGLONG pieceBytes) {
+    if (rotationsBefore != g_logRotations) {
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+        }
+        file = OpenLogFile();
+    }
+    if (file != INVALID_HANDLE_VALUE && PieceStartsNewFile(file, pieceBytes)) {
+        CloseHandle(file);
+        RotateLogFiles();
+        InterlockedIncrement(&g_logRotations);
+        file = OpenLogFile();
+    }
+    return file;
+}
+
 // Keeps the caller's last-error code: callers read it after writing their message.
 void LogText(const char* text) {
     DWORD lastError = GetLastError();
@@ -251,19 +277,21 @@ void LogText(const char* text) {
                       &written, nullptr);
     }
     if (g_logSettings.logFilePath != nullptr) {
-        EnterCriticalSection(&g_sinkLock);
+        // Opened outside the lock, which so stays short: a worker that writes without a
+        // pause leaves the control path room to take it.
+        LONG rotations = InterlockedCompareExchange(&g_logRotations, 0, 0);
         HANDLE file = OpenLogFile();
-        if (file != INVALID_HANDLE_VALUE && g_logSettings.diskFile &&
-            PieceStartsNewFile(file, BytesInTextMode(text))) {
-            CloseHandle(file);
-            RotateLogFiles();
-            file = OpenLogFile();
+        EnterCriticalSection(&g_sinkLock);
+        if (g_logSettings.diskFile && g_logSettings.rotateBytes != 0) {
+            file = RotateWhenFull(file, rotations, BytesInTextMode(text));
         }
         if (file != INVALID_HANDLE_VALUE) {
             AppendInTextMode(file, text);
-            CloseHandle(file);
         }
         LeaveCriticalSection(&g_sinkLock);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+        }
     }
     SetLastError(lastError);
 }

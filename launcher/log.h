@@ -35,7 +35,7 @@ void LogHex(DWORD value);  // "0x%08lX\n"
 
 // --- The sink's lock, for the thread that is about to suspend or end another thread:
 // held then, the other thread cannot be stopped inside the sink. Never blocks. The
-// first of the control path's locks (service/control_locks.h): the sink opens, renames
-// and writes under it, which takes the other two.
+// first of the control path's locks (service/control_locks.h): a rotation renames and
+// opens files under it, which takes the other two.
 bool TryLockLogSink();
 void UnlockLogSink();

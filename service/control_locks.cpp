@@ -71,7 +71,7 @@ static bool ControlLockTimeRunsOut(DWORD start) {
 // suspended or ended inside it, so that wait ends as soon as the holder runs on.
 static bool HoldControlLocks() {
     DWORD start = GetTickCount();
-    // A holder of the sink's lock opens, renames or writes the log and takes the other
+    // A holder of the sink's lock writes a piece, or rotates the log and takes the other
     // two for it; it waits on nothing more, unless the log is a pipe or device that does
     // not take the text: then the limit ends the wait.
     while (!TryLockLogSink()) {

@@ -7,8 +7,9 @@
 // worker holds. Its code calls Win32 only (no C runtime, no thread start, no library
 // loading), and what Win32 takes underneath is three locks that another thread may hold:
 //
-//   1. the log sink's lock (held around opening, rotating, writing and closing the log
-//      for one piece, which take the next two underneath);
+//   1. the log sink's lock (held around a piece's size check and write and, when the
+//      piece starts a new file, the renames and the new file's open, which take the
+//      next two underneath);
 //   2. the current-directory lock of the process environment block (path names);
 //   3. the process heap's lock (the system's own allocations).
 //
