@@ -20,10 +20,10 @@ enum {
     kMessageBytes = 2048,  // the working-directory line
 };
 
-static const char kDaemonClassName[] = "com.quenlor.vek.daemon.Daemon";
-static const char kStringClassName[] = "java/lang/String";
+const char kDaemonClassName[kDaemonClassNameBytes] = "com.quenlor.vek.daemon.Daemon";
+const char kStringClassName[] = "java/lang/String";
 static const char kMainName[] = "main";
-static const char kMainSignature[] = "([Ljava/lang/String;)V";
+const char kMainSignature[] = "([Ljava/lang/String;)V";
 
 // The program's directory as the loader names the program (GetProgramDirectory), the
 // place the log path is resolved against too; argument 0 may name another folder (a
@@ -49,8 +49,16 @@ static void EnterWorkingDirectory() {
     (void)_chdir(target);
 }
 
-// CallStaticVoidMethod in its variadic form, carried out through the V entry.
-static void CallStaticVoidMethodForward(JNIEnv* env, jclass cls, jmethodID method, ...) {
+void DaemonClassInternalName(char (&name)[kDaemonClassNameBytes]) {
+    memcpy(name, kDaemonClassName, sizeof name);
+    for (char* c = name; *c != '\0'; ++c) {
+        if (*c == '.') {
+            *c = '/';
+        }
+    }
+}
+
+void CallStaticVoidMethodForward(JNIEnv* env, jclass cls, jmethodID method, ...) {
     va_list args;
     va_start(args, method);
     (*env)->CallStaticVoidMethodV(env, cls, method, args);
@@ -67,13 +75,8 @@ static unsigned RunDaemonMain(const VmSession* session) {
     }
 
     // The internal form of the class name, in a buffer that cannot fail to exist.
-    char internalName[sizeof kDaemonClassName];
-    memcpy(internalName, kDaemonClassName, sizeof kDaemonClassName);
-    for (char* c = internalName; *c != '\0'; ++c) {
-        if (*c == '.') {
-            *c = '/';
-        }
-    }
+    char internalName[kDaemonClassNameBytes];
+    DaemonClassInternalName(internalName);
     jclass daemonClass = (*env)->FindClass(env, internalName);
     if (daemonClass == nullptr) {
         LogText("Could not find class ");

@@ -1,6 +1,8 @@
 // The worker thread: working directory, VM start and the daemon's main.
 #pragma once
 
+#include "javahost/jni11.h"
+
 // Results of DaemonThread, the worker thread's exit code. Without a VM it ends with
 // StartJavaVM's code instead (10 to 70, javahost/vm_launch.h).
 enum : unsigned {
@@ -17,3 +19,15 @@ enum { kWorkingDirectoryBytes = 260 };  // terminator included
 // parameter: the process-wide ArgumentTable, which the thread does not read: its
 // working directory is the program's folder as the loader names it, not argument 0.
 unsigned __stdcall DaemonThread(void* parameter);
+
+// The daemon class in dotted form, as every message names it; the String class; the
+// descriptor of the daemon's main and stop.
+enum { kDaemonClassNameBytes = 30 };  // terminator included
+extern const char kDaemonClassName[kDaemonClassNameBytes];
+extern const char kStringClassName[];
+extern const char kMainSignature[];
+// The daemon class's name in the internal form that FindClass takes.
+void DaemonClassInternalName(char (&name)[kDaemonClassNameBytes]);
+
+// CallStaticVoidMethod in its variadic form, carried out through the V entry.
+void CallStaticVoidMethodForward(JNIEnv* env, jclass cls, jmethodID method, ...);

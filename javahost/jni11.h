@@ -1,6 +1,7 @@
 // The part of the JNI 1.1 invocation interface that the daemon host uses, in the
 // published layout: the start-up record JDK1_1InitArgs, the JNIEnv function table
-// up to the entries called, and the two exports of the VM library.
+// up to the entries called, the JavaVM table's thread entries and the two exports of
+// the VM library.
 #pragma once
 
 #include <stdarg.h>
@@ -67,7 +68,8 @@ struct JNINativeInterface {
     void* slots7to14[8];
     jthrowable(JNICALL* ExceptionOccurred)(JNIEnv* env);  // 15
     void(JNICALL* ExceptionDescribe)(JNIEnv* env);        // 16
-    void* slots17to112[96];
+    void(JNICALL* ExceptionClear)(JNIEnv* env);           // 17
+    void* slots18to112[95];
     jmethodID(JNICALL* GetStaticMethodID)(JNIEnv* env, jclass cls, const char* name,
                                           const char* signature);  // 113
     void* slots114to140[27];
@@ -78,6 +80,15 @@ struct JNINativeInterface {
     void* slots143to171[29];
     jobjectArray(JNICALL* NewObjectArray)(JNIEnv* env, jsize length, jclass elementClass,
                                           jobject initialElement);  // 172
+};
+
+// JNI 1.1 JavaVM table: the entries of a thread of the host's own. In JNI 1.1 the
+// attach takes no arguments record (null).
+struct JNIInvokeInterface {
+    void* reserved0to2[3];
+    jint(JNICALL* DestroyJavaVM)(JavaVM* vm);                                  // 3
+    jint(JNICALL* AttachCurrentThread)(JavaVM* vm, JNIEnv** env, void* args);  // 4
+    jint(JNICALL* DetachCurrentThread)(JavaVM* vm);                            // 5
 };
 
 typedef jint(JNICALL* GetDefaultJavaVMInitArgsFunction)(void* args);
@@ -92,11 +103,14 @@ enum : jint { kJniVersion1_1 = 0x00010001 };
 static_assert(offsetof(JNINativeInterface, FindClass) == JNI11_SLOT(6), "FindClass");
 static_assert(offsetof(JNINativeInterface, ExceptionOccurred) == JNI11_SLOT(15), "slot");
 static_assert(offsetof(JNINativeInterface, ExceptionDescribe) == JNI11_SLOT(16), "slot");
+static_assert(offsetof(JNINativeInterface, ExceptionClear) == JNI11_SLOT(17), "slot");
 static_assert(offsetof(JNINativeInterface, GetStaticMethodID) == JNI11_SLOT(113), "slot");
 static_assert(offsetof(JNINativeInterface, CallStaticVoidMethod) == JNI11_SLOT(141), "slot");
 static_assert(offsetof(JNINativeInterface, CallStaticVoidMethodV) == JNI11_SLOT(142), "slot");
 static_assert(offsetof(JNINativeInterface, NewObjectArray) == JNI11_SLOT(172), "slot");
 static_assert(sizeof(JNINativeInterface) == JNI11_SLOT(173), "table ends after NewObjectArray");
+static_assert(offsetof(JNIInvokeInterface, AttachCurrentThread) == JNI11_SLOT(4), "attach");
+static_assert(offsetof(JNIInvokeInterface, DetachCurrentThread) == JNI11_SLOT(5), "detach");
 
 #if defined(_WIN32) && !defined(_WIN64)
 static_assert(sizeof(JDK1_1InitArgs) == 72, "JDK1_1InitArgs, 32-bit");
@@ -127,6 +141,9 @@ static_assert(offsetof(JDK1_1InitArgs, debugPort) == 92, "debugPort");
 JNI11_STDCALL(JNINativeInterface::FindClass, jclass(__stdcall*)(JNIEnv*, const char*));
 JNI11_STDCALL(JNINativeInterface::ExceptionOccurred, jthrowable(__stdcall*)(JNIEnv*));
 JNI11_STDCALL(JNINativeInterface::ExceptionDescribe, void(__stdcall*)(JNIEnv*));
+JNI11_STDCALL(JNINativeInterface::ExceptionClear, void(__stdcall*)(JNIEnv*));
+JNI11_STDCALL(JNIInvokeInterface::AttachCurrentThread, jint(__stdcall*)(JavaVM*, JNIEnv**, void*));
+JNI11_STDCALL(JNIInvokeInterface::DetachCurrentThread, jint(__stdcall*)(JavaVM*));
 JNI11_STDCALL(JNINativeInterface::GetStaticMethodID,
               jmethodID(__stdcall*)(JNIEnv*, jclass, const char*, const char*));
 JNI11_STDCALL(JNINativeInterface::CallStaticVoidMethodV,

@@ -12,9 +12,13 @@
 #include "launcher/entry.h"
 #include "launcher/log.h"
 #include "launcher/system_calls.h"
+#include "service/service_stop.h"
 
 // All zero at process start; written and read by the worker thread only.
 static VmSession g_vmSession;
+// &g_vmSession once the VM exists, for the other threads: published by an interlocked
+// exchange after the last write to the session, never changed afterwards.
+static VmSession* volatile g_createdVm;
 
 static const char kLibraryFileName[] = "javai.dll";
 static const char kFirstLibraryDirectory[] = "\\bin\\";        // after the program's directory
@@ -47,6 +51,11 @@ enum { kForwardedCount = sizeof ForwardedEnvNames / sizeof ForwardedEnvNames[0] 
 
 const VmSession* GetVmSession() {
     return &g_vmSession;
+}
+
+const VmSession* GetCreatedVm() {
+    return static_cast<const VmSession*>(InterlockedCompareExchangePointer(
+        reinterpret_cast<void* volatile*>(&g_createdVm), nullptr, nullptr));
 }
 
 static void (*FindExport(HMODULE library, const char* name))() {
@@ -206,6 +215,18 @@ static int BuildPropertyList(char*** list) {
     return kVmCreated;
 }
 
+// The bridge's orderly end is looked up here, on the worker, so that the stop takes no
+// loader lock; a JNI 1.1 library lacks it.
+static void PublishCreatedVm(HMODULE library, JavaVM* vm) {
+    if (g_vmSession.env == nullptr || vm == nullptr) {
+        return;  // nothing another thread could attach to
+    }
+    g_vmSession.vm = vm;
+    g_vmSession.endInOrder = reinterpret_cast<EndVmInOrderFunction>(
+        reinterpret_cast<void (*)()>(GetProcAddress(library, "ExitJavaVMInOrder")));
+    InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&g_createdVm), &g_vmSession);
+}
+
 int StartJavaVM() {
     g_vmSession.env = nullptr;  // a session holds a VM only once this launch created one
     LogText("Starting JVM\n");
@@ -248,6 +269,7 @@ int StartJavaVM() {
     }
 
     args.vfprintf = VmPrintfHook;
+    args.exit = DaemonExitHook;  // System.exit ends the service as a stop does
     args.verbose = GetLaunchOptions()->verbose != 0 ? -1 : 0;
 
     CreateJavaVMFunction create =
@@ -257,7 +279,7 @@ int StartJavaVM() {
         LogLine(g_vmSession.libraryPath);
         return kVmNoCreateExport;
     }
-    JavaVM* vm = nullptr;  // not kept: see VmSession
+    JavaVM* vm = nullptr;
     jint created = create(&vm, &g_vmSession.env, &args);
     if (created < 0) {
         g_vmSession.env = nullptr;  // no VM: nothing may use an environment it left behind
@@ -269,6 +291,7 @@ int StartJavaVM() {
     }
     LogText("Launched Java 1.1 VM in library ");
     LogLine(g_vmSession.libraryPath);
+    PublishCreatedVm(library, vm);
     return kVmCreated;
 }
 

@@ -2,15 +2,25 @@
 // VM on the calling thread, which must be the worker thread.
 #pragma once
 
+#include <windows.h>
+
 #include "javahost/jni11.h"
 
 enum { kLibraryPathBytes = 260 };  // VM library path, terminator included
 
-// Written only by StartJavaVM and read afterwards by the same (worker) thread. The
-// JavaVM pointer is not kept: nothing destroys the VM or attaches another thread.
+// The orderly end of a current VM, which only the bridge to one exports: the result is 0
+// once the VM's shutdown hooks have run, 1 when the budget was spent first (the threads'
+// stacks traced), negative when nothing was done.
+typedef jint(JNICALL* EndVmInOrderFunction)(unsigned long budgetMilliseconds);
+enum : jint { kVmEndedInOrder = 0, kVmEndTimedOut = 1 };
+
+// Written only by StartJavaVM, on the worker thread, which reads it afterwards. Other
+// threads reach it through GetCreatedVm alone, once it is complete.
 struct VmSession {
     char libraryPath[kLibraryPathBytes];  // path being tried, then the loaded file's full name
     JNIEnv* env;                          // non-null exactly when a VM was created
+    JavaVM* vm;                           // for the daemon's stop, on a thread of its own
+    EndVmInOrderFunction endInOrder;      // null for a JNI 1.1 library
 };
 
 // Results of StartJavaVM.
@@ -29,6 +39,9 @@ enum {
 // tracing every step; returns kVmCreated or the failing step's code.
 int StartJavaVM();
 const VmSession* GetVmSession();
+// The session of a created VM, for any thread: null until StartJavaVM has created the VM
+// and filled every field, which it then publishes by one interlocked exchange.
+const VmSession* GetCreatedVm();
 
 // The VM's vfprintf hook: formats and writes everything the VM prints, whatever the
 // stream, to the log sink; always returns 0.

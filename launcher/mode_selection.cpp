@@ -9,6 +9,7 @@
 #include "launcher/system_calls.h"
 #include "service/service_control.h"
 #include "service/service_main.h"
+#include "service/service_stop.h"
 
 bool StartStandaloneWorker() {
     if (!StartWorkerThread()) {
@@ -20,13 +21,14 @@ bool StartStandaloneWorker() {
 
 int RunSelectedMode(HINSTANCE instance) {
     if (GetLaunchOptions()->runAsApplication == 0) {
+        ReadStopBudget();  // before the dispatcher starts any thread
         SERVICE_TABLE_ENTRYA serviceTable[] = {
             {const_cast<char*>(kServiceName), ServiceMain},
             {nullptr, nullptr},
         };
         if (StartServiceCtrlDispatcherA(serviceTable)) {
-            // The service has stopped; its teardown ended the process already, so this
-            // only guards an end that came without it.
+            // The service has stopped: the thread that reported it ends the process
+            // (this one waits for that), unless the end came without its teardown.
             EndProcessInOrder(NO_ERROR, 0, 0);
             return 0;
         }

@@ -9,7 +9,7 @@ static void* AllocateFromHeap(size_t bytes) {
 }
 
 static const SystemCalls kRealSystemCalls = {
-    ::RegisterServiceCtrlHandlerA,
+    ::RegisterServiceCtrlHandlerExA,
     ::SetServiceStatus,
     ::CreateEventA,
     ::SetEvent,

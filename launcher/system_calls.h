@@ -13,8 +13,8 @@ typedef unsigned(__stdcall* ThreadBody)(void* parameter);
 
 struct SystemCalls {
     // Service control manager
-    SERVICE_STATUS_HANDLE(WINAPI* RegisterServiceCtrlHandlerA)
-    (LPCSTR name, LPHANDLER_FUNCTION handler);
+    SERVICE_STATUS_HANDLE(WINAPI* RegisterServiceCtrlHandlerExA)
+    (LPCSTR name, LPHANDLER_FUNCTION_EX handler, LPVOID context);
     BOOL(WINAPI* SetServiceStatus)(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status);
     // Events and threads
     HANDLE(WINAPI* CreateEventA)

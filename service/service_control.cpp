@@ -10,7 +10,8 @@
 
 // The one instance. The current state starts as running: interrogate answers running
 // also while start-up is still being reported as pending.
-static ServiceControlState g_serviceState = {nullptr, SERVICE_RUNNING, nullptr, 0, 0, 0, nullptr};
+static ServiceControlState g_serviceState = {nullptr, SERVICE_RUNNING, nullptr, 0, 0, 0, 0,
+                                             0,       nullptr};
 
 // Guards every use of the stop event and the worker thread handle, so that the first
 // thread (pause, continue, stop) never reaches a handle that terminate has closed on
@@ -29,8 +30,10 @@ static CRITICAL_SECTION g_reportLock;
 static const bool g_reportLockReady = (InitializeCriticalSection(&g_reportLock), true);
 
 enum : DWORD {
-    kAcceptedControls =
-        SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_SHUTDOWN,
+    // Windows sends no shutdown to a service that accepts preshutdown; it stays accepted
+    // for a system that sends it all the same.
+    kAcceptedControls = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE |
+                        SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PRESHUTDOWN,
     kStopWaitHintMilliseconds = 5000,
     kPauseWaitHintMilliseconds = 1000,
     kContinueWaitHintMilliseconds = 1000,
@@ -102,6 +105,17 @@ void ResumeService() {
     ReleaseSRWLockExclusive(&g_handleLock);
 }
 
+void ResumeWorkerForStop() {
+    if (InterlockedExchange(&g_serviceState.paused, 0) == 0) {
+        return;
+    }
+    AcquireSRWLockExclusive(&g_handleLock);
+    if (g_serviceState.workerThread != nullptr) {
+        g_system.ResumeThread(g_serviceState.workerThread);
+    }
+    ReleaseSRWLockExclusive(&g_handleLock);
+}
+
 void StopService() {
     LogText("<<StopService called>>\n");
     InterlockedExchange(&g_serviceState.running, 0);
@@ -152,6 +166,11 @@ static void ReportStopped(DWORD win32ExitCode, DWORD serviceSpecificExitCode) {
 void WINAPI ServiceCtrlHandler(DWORD control) {
     switch (control) {
         case SERVICE_CONTROL_STOP:
+        case SERVICE_CONTROL_PRESHUTDOWN:
+            // The daemon's stop answers these two, within its budget from now on.
+            InterlockedCompareExchange(&g_serviceState.orderlyStopTick,
+                                       static_cast<LONG>(GetTickCount() | 1), 0);
+            [[fallthrough]];
         case SERVICE_CONTROL_SHUTDOWN:
             // A service that accepts shutdown must stop on it: otherwise the system's
             // shutdown waits out its time limit and kills the process unreported.
@@ -183,6 +202,11 @@ void WINAPI ServiceCtrlHandler(DWORD control) {
     SendStatusToSCM(g_serviceState.currentState, NO_ERROR, 0, 0, 0);
 }
 
+DWORD WINAPI ServiceCtrlHandlerEx(DWORD control, DWORD, void*, void*) {
+    ServiceCtrlHandler(control);
+    return NO_ERROR;
+}
+
 // Takes the worker out of its field and ends it. A live worker is stopped first outside
 // the control path's locks, so that it dies holding none of them, only locks that
 // nothing after this point takes (the runtime's, the loader's, the VM's); the stopped
@@ -199,14 +223,25 @@ static void EndWorkerThread() {
     }
     // The field is cleared: pause and continue find no worker from here on, so this
     // thread alone holds the handle and suspends, ends and closes it without the lock.
-    if (WaitForSingleObject(worker, 0) == WAIT_TIMEOUT &&
+    // A worker that ends the process itself (System.exit in main) is left to that end.
+    if (GetThreadId(worker) != GetCurrentThreadId() &&
+        WaitForSingleObject(worker, 0) == WAIT_TIMEOUT &&
         SuspendWorkerOutsideControlLocks(worker)) {
         g_system.TerminateThread(worker, 0);
     }
     g_system.CloseHandle(worker);
 }
 
+void TakeProcessEnd() {
+    LONG self = static_cast<LONG>(GetCurrentThreadId());
+    LONG before = InterlockedCompareExchange(&g_serviceState.endingThread, self, 0);
+    while (before != 0 && before != self) {
+        Sleep(INFINITE);  // the process ends on the other thread
+    }
+}
+
 void EndProcessInOrder(DWORD win32ExitCode, DWORD serviceSpecificExitCode, UINT exitCode) {
+    TakeProcessEnd();
     EndWorkerThread();
     if (g_serviceState.statusHandle != nullptr) {
         ReportStopped(win32ExitCode, serviceSpecificExitCode);
@@ -214,7 +249,8 @@ void EndProcessInOrder(DWORD win32ExitCode, DWORD serviceSpecificExitCode, UINT 
     g_system.TerminateProcess(GetCurrentProcess(), exitCode);
 }
 
-void terminate(DWORD win32ExitCode, DWORD serviceSpecificExitCode) {
+void TearDownService(DWORD win32ExitCode, DWORD serviceSpecificExitCode, UINT exitCode) {
+    TakeProcessEnd();
     LogText("<<In terminate()>>\n");
 
     AcquireSRWLockExclusive(&g_handleLock);
@@ -224,5 +260,9 @@ void terminate(DWORD win32ExitCode, DWORD serviceSpecificExitCode) {
     if (stopEvent != nullptr) {
         g_system.CloseHandle(stopEvent);
     }
-    EndProcessInOrder(win32ExitCode, serviceSpecificExitCode, 0);
+    EndProcessInOrder(win32ExitCode, serviceSpecificExitCode, exitCode);
+}
+
+void terminate(DWORD win32ExitCode, DWORD serviceSpecificExitCode) {
+    TearDownService(win32ExitCode, serviceSpecificExitCode, 0);
 }

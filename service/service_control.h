@@ -20,15 +20,24 @@ struct ServiceControlState {
     // exchanged atomically; the handler only reads them.
     volatile LONG running;
     volatile LONG paused;
+    // GetTickCount (its lowest bit set, so never 0) of the first stop or preshutdown
+    // request, which the daemon's stop answers; 0 when none came. Set once by an
+    // interlocked exchange on the first thread before it signals the stop event; read by
+    // the service main thread after its wait on that event.
+    volatile LONG orderlyStopTick;
+    // The thread that ends the process (TakeProcessEnd), 0 until one does: set once by an
+    // interlocked exchange, and only compared afterwards.
+    volatile LONG endingThread;
     // 1 from the stopped report on: no report follows it. Read and set only under the
     // report lock of service_control.cpp, together with that report.
     LONG stoppedReported;
     // The worker thread. Read, suspended and resumed only under the handle lock; the
     // end of the process (EndProcessInOrder) takes it out of this field under the lock
     // and then ends and closes it outside, as nothing else can reach it any more. The
-    // service main thread, which stores it (InitService) and alone clears it (terminate),
-    // also reads it for its wait without the lock; so does the first thread in
-    // standalone mode, where no other thread touches it.
+    // service main thread, which stores it (InitService), also reads it for its wait
+    // without the lock; so does the first thread in standalone mode. Only the thread that
+    // ends the process clears it (terminate, or a System.exit on any thread), and the
+    // process ends right after: a wait on the handle that it closes meanwhile ends with it.
     HANDLE workerThread;
 };
 
@@ -67,14 +76,30 @@ DWORD WorkerStartFailure(HANDLE worker);
 BOOL SendStatusToSCM(DWORD currentState, DWORD win32ExitCode, DWORD serviceSpecificExitCode,
                      DWORD checkPoint, DWORD waitHintMilliseconds);
 void WINAPI ServiceCtrlHandler(DWORD control);
+// The handler that the dispatcher calls (registered with RegisterServiceCtrlHandlerExA,
+// the one that preshutdown reaches): ServiceCtrlHandler, then NO_ERROR for every code.
+DWORD WINAPI ServiceCtrlHandlerEx(DWORD control, DWORD eventType, void* eventData, void* context);
+
+// --- The daemon's stop
+// Resumes a worker that a pause left suspended, without the continue's line or report:
+// the daemon's stop may need what the suspended worker holds.
+void ResumeWorkerForStop();
 
 // --- Teardown and the end of the process
-// Closes the stop event and ends the process in order (EndProcessInOrder), reporting
+// Makes the calling thread the one that ends the process; when another thread has
+// become that already, waits for the end and never returns. The losers (the dispatcher's
+// return, a stop that a System.exit overtook, or the reverse) hold no lock here.
+void TakeProcessEnd();
+// Takes the process's end (TakeProcessEnd), closes the stop event and ends the process in
+// order (EndProcessInOrder), reporting
 // the service stopped with win32ExitCode and serviceSpecificExitCode (non-zero: the
 // daemon's code, and the Win32 code becomes ERROR_SERVICE_SPECIFIC_ERROR), and the
-// process's exit code 0. Runs on the service main thread only.
+// process's exit code 0. Runs on the service main thread.
 void terminate(DWORD win32ExitCode, DWORD serviceSpecificExitCode);
-// The one end of the process, in both modes: all work first (the worker is stopped
+// terminate with the process's exit code; on any thread.
+void TearDownService(DWORD win32ExitCode, DWORD serviceSpecificExitCode, UINT exitCode);
+// The one end of the process, in both modes, for the thread that takes it
+// (TakeProcessEnd): all work first (the worker, unless it is the calling thread, is stopped
 // outside the control path's locks and ended, its handle closed), then the stopped
 // report where a service registered (once: a report already sent is not repeated), then
 // the process ends at once with exitCode. Nothing after the report: Windows Installer

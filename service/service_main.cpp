@@ -1,5 +1,6 @@
 // ServiceMain: register the handler, report the start-up in three checkpoints, start
-// the worker, report running, wait for the stop request and tear down.
+// the worker, report running, wait for the stop request, let the daemon stop and tear
+// down.
 #include "service/service_main.h"
 
 #include <stdio.h>
@@ -8,6 +9,7 @@
 #include "launcher/log.h"
 #include "launcher/system_calls.h"
 #include "service/service_control.h"
+#include "service/service_stop.h"
 
 enum : DWORD {
     kFirstWaitHintMilliseconds = 5000,
@@ -62,7 +64,8 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
     LogText("In ServiceMain\n");
     ServiceControlState* state = GetServiceControlState();
 
-    state->statusHandle = g_system.RegisterServiceCtrlHandlerA(kServiceName, ServiceCtrlHandler);
+    state->statusHandle =
+        g_system.RegisterServiceCtrlHandlerExA(kServiceName, ServiceCtrlHandlerEx, nullptr);
     if (state->statusHandle == nullptr) {
         LogText("ServiceMain: RegisterServiceCtrlHandler failed\n");
         return LeaveFailedStart();
@@ -95,5 +98,6 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
         LeaveFailedDaemon(failure);
         return;
     }
+    StopDaemonWithinBudget();
     terminate(NO_ERROR, 0);
 }

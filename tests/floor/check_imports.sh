@@ -59,7 +59,8 @@ for binary in "$@"; do
 done
 
 # Every name the program or the bridge looks up at run time, from their sources.
-lookups=$(cat "$sources/launcher/system_calls.cpp" "$sources/vmbridge/"*.cpp 2>/dev/null |
+lookups=$(cat "$sources/launcher/system_calls.cpp" "$sources/javahost/vm_launch.cpp" \
+    "$sources/vmbridge/"*.cpp 2>/dev/null |
     grep -oE '(FindCall\([A-Za-z]+, |GetProcAddress\([^;]*)"[A-Za-z_]+"' | grep -oE '"[A-Za-z_]+"' |
     tr -d '"' | grep -v '^JNI_' | grep -v '^_JNI_' | sort -u)
 for name in $lookups; do
