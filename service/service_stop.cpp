@@ -1,7 +1,7 @@
 // The daemon's stop within its budget, and the daemon's System.exit. The thread that
 // waits for the stop holds no lock while it waits: the stop thread may take any lock of
 // the VM, the runtime or the sink, and the forced end takes none of them but the sink's,
-// which no thread holds for longer than one write.
+// which no thread holds for longer than one write or one rotation of the log.
 #include "service/service_stop.h"
 
 #include "javahost/daemon_stop.h"

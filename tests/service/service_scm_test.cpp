@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
+#include "launcher/settings.h"
 #include "support/scm_kit.h"
 #include "support/testkit.h"
 
@@ -138,7 +140,7 @@ TEST_F(ScmService, InterrogateAndUnknownControlsAnswerTheCurrentState) {
     StartAndWaitRunning();
     SERVICE_STATUS interrogated = Control(controller_, SERVICE_CONTROL_INTERROGATE);
     EXPECT_EQ(interrogated.dwCurrentState, DWORD{SERVICE_RUNNING});
-    EXPECT_EQ(interrogated.dwControlsAccepted, 7u);
+    EXPECT_EQ(interrogated.dwControlsAccepted, 0x107u);  // preshutdown too
     SERVICE_STATUS custom = Control(controller_, 200);
     EXPECT_EQ(custom.dwCurrentState, DWORD{SERVICE_RUNNING});
     StopAndCheckEnd();
@@ -365,5 +367,63 @@ TEST_F(ScmService, DashAInTheServiceCommandLineRunsStandaloneWithoutTheDispatche
     CloseHandle(starter);
     EXPECT_EQ(Log().find("In ServiceMain"), std::string::npos);
 }
+
+// --- The daemon's stop within its budget
+
+struct DaemonStop {
+    const char* settings;
+    DWORD budget;  // kNoValue: no StopTimeout
+    bool pauseFirst;
+    const char* end;  // the whole log from the stop request on
+};
+const DWORD kNoValue = 0xFFFFFFFF;
+
+class ScmDaemonStop : public ScmService, public ::testing::WithParamInterface<DaemonStop> {
+protected:
+    void TearDown() override {
+        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSettingsKey, "StopTimeout");
+        ScmService::TearDown();
+    }
+};
+
+TEST_P(ScmDaemonStop, RunsTheDaemonsStopWithinTheBudget) {
+    const DaemonStop& c = GetParam();
+    if (c.budget != kNoValue) {
+        RegSetKeyValueA(HKEY_LOCAL_MACHINE, kSettingsKey, "StopTimeout", REG_DWORD, &c.budget, 4);
+    }
+    Install(c.settings);
+    StartAndWaitRunning();
+    ASSERT_TRUE(WaitForFileText(log_, "Launched Java 1.1 VM", 10000));
+    if (c.pauseFirst) {
+        ASSERT_TRUE(WaitForFileText(installation_ + "\\bin\\javai.count", "5", 10000));
+        ASSERT_EQ(Control(controller_, SERVICE_CONTROL_PAUSE).dwCurrentState,
+                  DWORD{SERVICE_PAUSED});
+    }
+    DWORD start = GetTickCount();
+    StopAndCheckEnd();
+    DWORD took = GetTickCount() - start;
+    std::string log = Log();
+    EXPECT_EQ(log.substr(std::min(log.size(), log.find("<<StopService called>>"))), c.end);
+    EXPECT_TRUE(c.budget != 2000 || (took >= 1900 && took < 6000)) << took;  // from the request
+}
+
+#define STOP_LINES(middle) \
+    "<<StopService called>>\r\n<<Calling Daemon.stop>>\r\n" middle "<<In terminate()>>\r\n"
+INSTANTIATE_TEST_SUITE_P(
+    EachStop, ScmDaemonStop,
+    ::testing::Values(
+        DaemonStop{"stop=return\n", kNoValue, false,
+                   STOP_LINES("stand-in daemon stop: return\r\n<<Daemon.stop returned>>\r\n")},
+        DaemonStop{"stop=sleep\n", 2000, false,
+                   STOP_LINES("stand-in daemon stop: sleep\r\n"
+                              "Daemon did not stop within 2000 ms: ending it\r\n")},
+        DaemonStop{"stop=throw\n", kNoValue, false,
+                   STOP_LINES("stand-in daemon stop: throw\r\njava.lang.IllegalStateException: "
+                              "stand-in stop threw\r\n<<Daemon.stop returned>>\r\n")},
+        DaemonStop{"", kNoValue, false, "<<StopService called>>\r\n<<In terminate()>>\r\n"},
+        DaemonStop{"stop=return\n", 0, false, "<<StopService called>>\r\n<<In terminate()>>\r\n"},
+        DaemonStop{
+            "main=count\nstop=await_main\n", kNoValue, true,
+            STOP_LINES("stand-in daemon stop: await_main\r\n<<Daemon.stop returned>>\r\n")}));
 
 }  // namespace

@@ -16,6 +16,9 @@
 
 namespace {
 
+// Stop, pause and continue, shutdown and preshutdown.
+const DWORD kControls = 0x107;
+
 struct Report {
     DWORD state, win32, specific, checkPoint, waitHint, controls;
     bool operator==(const Report& o) const {
@@ -82,7 +85,7 @@ void Note(const std::string& call, HANDLE handle) {
     LeaveCriticalSection(&g_platform.lock);
 }
 
-SERVICE_STATUS_HANDLE WINAPI FakeRegister(LPCSTR name, LPHANDLER_FUNCTION) {
+SERVICE_STATUS_HANDLE WINAPI FakeRegister(LPCSTR name, LPHANDLER_FUNCTION_EX, LPVOID) {
     g_platform.registeredName = name;
     if (g_platform.failRegistration) {
         SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
@@ -216,7 +219,7 @@ protected:
         g_platform.workerRelease = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         g_platform.workerStarted = CreateEventA(nullptr, FALSE, FALSE, nullptr);
         *GetServiceControlState() = kProgramInitialState;
-        g_system.RegisterServiceCtrlHandlerA = FakeRegister;
+        g_system.RegisterServiceCtrlHandlerExA = FakeRegister;
         g_system.SetServiceStatus = FakeSetStatus;
         g_system.CreateEventA = FakeCreateEvent;
         g_system.BeginThread = FakeBeginThread;
@@ -274,7 +277,7 @@ protected:
 const Report kPending1 = {2, 0, 0, 1, 5000, 0};
 const Report kPending2 = {2, 0, 0, 2, 1000, 0};
 const Report kPending3 = {2, 0, 0, 3, 5000, 0};
-const Report kRunning = {4, 0, 0, 0, 0, 7};
+const Report kRunning = {4, 0, 0, 0, 0, kControls};
 const Report kStopPending = {3, 0, 0, 1, 5000, 0};
 Report Stopped(DWORD win32) {
     return {1, win32, 0, 0, 0, 0};
@@ -503,12 +506,12 @@ TEST_F(Service, PauseSuspendsOnceAndContinueResumesOnce) {
     ServiceCtrlHandler(SERVICE_CONTROL_INTERROGATE);
     ServiceCtrlHandler(SERVICE_CONTROL_CONTINUE);
     ServiceCtrlHandler(SERVICE_CONTROL_CONTINUE);
-    const Report paused = {7, 0, 0, 0, 0, 7};
-    EXPECT_EQ(g_platform.reports, (std::vector<Report>{{6, 0, 0, 1, 1000, 7},
+    const Report paused = {7, 0, 0, 0, 0, kControls};
+    EXPECT_EQ(g_platform.reports, (std::vector<Report>{{6, 0, 0, 1, 1000, kControls},
                                                        paused,
                                                        paused,
                                                        paused,
-                                                       {5, 0, 0, 1, 1000, 7},
+                                                       {5, 0, 0, 1, 1000, kControls},
                                                        kRunning,
                                                        kRunning}));
     EXPECT_EQ(Log(), Crlf("<<PauseService called>>\n<<ResumeService called>>\n"));
@@ -554,7 +557,7 @@ TEST_F(Service, RefusedReportInEachRowStopsTheService) {
     g_platform.refuseReport = 1;  // the pause-pending report
     ServiceCtrlHandler(SERVICE_CONTROL_PAUSE);
     EXPECT_EQ(Log(), Crlf("<<StopService called>>\n<<PauseService called>>\n"));
-    EXPECT_EQ(g_platform.reports.back(), (Report{7, 0, 0, 0, 0, 7}));
+    EXPECT_EQ(g_platform.reports.back(), (Report{7, 0, 0, 0, 0, kControls}));
     EXPECT_EQ(WaitForSingleObject(g_platform.event, 0), WAIT_OBJECT_0);
     EXPECT_EQ(g_platform.calls, (std::vector<std::string>{"SetEvent", "Suspend"}));
 
@@ -599,7 +602,7 @@ TEST_F(Service, StatusRecordAcceptsNoControlsWhileStartingOrStopping) {
     SendStatusToSCM(SERVICE_STOPPED, 5, 42, 0, 0);
     ASSERT_EQ(g_platform.reports.size(), 8u);
     for (DWORD i = 0; i < 7; ++i) {
-        EXPECT_EQ(g_platform.reports[i].controls, i + 1 <= 3 ? 0u : 7u) << "state " << i + 1;
+        EXPECT_EQ(g_platform.reports[i].controls, i + 1 <= 3 ? 0u : kControls) << "state " << i + 1;
     }
     EXPECT_EQ(g_platform.reports[7], (Report{1, 1066, 42, 0, 0, 0}));
 }
@@ -638,7 +641,7 @@ TEST_F(Service, NoReportAfterTheStoppedOneAndNoControlsWhileStopping) {
             for (size_t i = 0; i < g_platform.reports.size(); ++i) {
                 const Report& r = g_platform.reports[i];
                 EXPECT_EQ(r.state == SERVICE_STOPPED, i + 1 == g_platform.reports.size()) << row;
-                EXPECT_EQ(r.controls, r.state == 1 || r.state == 3 ? 0u : 7u) << row << r;
+                EXPECT_EQ(r.controls, r.state == 1 || r.state == 3 ? 0u : kControls) << row << r;
             }
         }
     }
@@ -846,7 +849,8 @@ TEST_F(Service, PauseThatCannotHaveTheLocksInTimeReportsRunningAndLeavesTheWorke
         const char* which = peb ? "current-directory lock" : "sink lock";
         EXPECT_LT(took, kAnswerLimitMilliseconds) << which;
         EXPECT_GE(took, kSomeWaitMilliseconds) << which;
-        EXPECT_EQ(g_platform.reports, (std::vector<Report>{{6, 0, 0, 1, 1000, 7}, kRunning}))
+        EXPECT_EQ(g_platform.reports,
+                  (std::vector<Report>{{6, 0, 0, 1, 1000, kControls}, kRunning}))
             << which;
         EXPECT_TRUE(g_platform.calls.empty()) << which;  // never suspended
         EXPECT_EQ(GetServiceControlState()->paused, 0) << which;
@@ -854,7 +858,7 @@ TEST_F(Service, PauseThatCannotHaveTheLocksInTimeReportsRunningAndLeavesTheWorke
     }
     // With the locks free again, the next pause is carried out.
     ServiceCtrlHandler(SERVICE_CONTROL_PAUSE);
-    EXPECT_EQ(g_platform.reports.back(), (Report{7, 0, 0, 0, 0, 7}));
+    EXPECT_EQ(g_platform.reports.back(), (Report{7, 0, 0, 0, 0, kControls}));
     EXPECT_EQ(g_platform.calls, (std::vector<std::string>{"Suspend"}));
 }
 
@@ -889,7 +893,8 @@ TEST_P(ServiceCheckedSuspension, PausesOnlyAStoppedOrEndedWorker) {
     EXPECT_EQ(g_platform.calls, c.calls);
     EXPECT_EQ(g_platform.contextCalls, c.contextCalls);
     EXPECT_EQ(g_platform.reports,
-              (std::vector<Report>{{6, 0, 0, 1, 1000, 7}, {c.stateAfterwards, 0, 0, 0, 0, 7}}));
+              (std::vector<Report>{{6, 0, 0, 1, 1000, kControls},
+                                   {c.stateAfterwards, 0, 0, 0, 0, kControls}}));
     EXPECT_EQ(GetServiceControlState()->currentState, c.stateAfterwards);
     EXPECT_EQ(GetServiceControlState()->paused, c.stateAfterwards == SERVICE_PAUSED ? 1 : 0);
     EXPECT_EQ(Log(), Crlf("<<PauseService called>>\n"));

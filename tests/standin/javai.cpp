@@ -1,6 +1,8 @@
 // Stand-in for the Java 1.1 VM library, for tests only. It implements the two JNI 1.1
-// invocation exports and the JNIEnv entries the host calls, behaves as the file
-// "javai.cfg" beside it says, and appends what it receives to "javai.rec" beside it.
+// invocation exports, the JNIEnv entries the host calls and the JavaVM's thread entries,
+// behaves as the file "javai.cfg" beside it says, and appends what it receives to
+// "javai.rec" beside it. Its daemon class has a stop method when "stop" is set: "return",
+// "sleep" (stop_ms), "throw" or "await_main" (returns once main's count moves).
 #include <windows.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -21,7 +23,9 @@ namespace {
 
 char g_directory[MAX_PATH];  // this library's directory, with its trailing separator
 VmPrintfFunction g_hook;     // the host's output hook, from the start-up record
-bool g_pending;              // an exception is pending
+// main's count (main=count), read by stop=await_main on the stop thread: one aligned word.
+volatile unsigned long g_count;
+bool g_pending;  // an exception is pending
 const char* g_pendingText = "";
 
 _jobject g_stringClass = {"java/lang/String"};
@@ -29,6 +33,7 @@ _jobject g_daemonClass = {"com/quenlor/vek/daemon/Daemon"};
 _jobject g_array = {"String[0]"};
 _jobject g_exception = {"exception"};
 _jmethodID g_mainMethod = {"main"};
+_jmethodID g_stopMethod = {"stop"};
 
 void FindDirectory() {
     HMODULE self = nullptr;
@@ -120,6 +125,7 @@ void CountForever() {
         DWORD written = 0;
         SetFilePointer(file, 0, nullptr, FILE_BEGIN);
         WriteFile(file, text, static_cast<DWORD>(length), &written, nullptr);
+        g_count = count;
         Sleep(10);
     }
 }
@@ -178,6 +184,23 @@ void PrintLines() {
     QueryPerformanceCounter(&end);
     long long microseconds = (end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart;
     Record("printed %ld lines in %lld us", lines, microseconds);
+}
+
+// The daemon's stop, on the host's stop thread.
+void RunStop() {
+    const char* mode = Setting("stop", "");
+    Print(stdout, "stand-in daemon stop: %s\n", mode);
+    if (strcmp(mode, "sleep") == 0) {
+        Sleep(static_cast<DWORD>(atol(Setting("stop_ms", "60000"))));
+    } else if (strcmp(mode, "throw") == 0) {
+        g_pending = true;
+        g_pendingText = "java.lang.IllegalStateException: stand-in stop threw\n";
+    } else if (strcmp(mode, "await_main") == 0) {
+        unsigned long seen = g_count;
+        while (g_count == seen) {
+            Sleep(10);
+        }
+    }
 }
 
 void RunMain() {
@@ -239,9 +262,22 @@ void JNICALL ExceptionDescribe(JNIEnv*) {
     }
 }
 
+void JNICALL ExceptionClear(JNIEnv*) {
+    Record("call ExceptionClear thread=%lu", GetCurrentThreadId());
+    g_pending = false;
+}
+
 jmethodID JNICALL GetStaticMethodID(JNIEnv*, jclass cls, const char* name, const char* signature) {
     Record("call GetStaticMethodID thread=%lu class=%s name=%s signature=%s", GetCurrentThreadId(),
            cls != nullptr ? cls->name : "null", name, signature);
+    if (strcmp(name, "stop") == 0) {
+        if (Setting("stop", "")[0] == '\0') {
+            g_pending = true;
+            g_pendingText = "java.lang.NoSuchMethodError: stop\n";
+            return nullptr;
+        }
+        return &g_stopMethod;
+    }
     if (Is("main_missing", "1")) {
         g_pending = true;
         g_pendingText = "java.lang.NoSuchMethodError: main\n";
@@ -255,7 +291,11 @@ void JNICALL CallStaticVoidMethodV(JNIEnv*, jclass cls, jmethodID method, va_lis
     Record("call CallStaticVoidMethodV thread=%lu class=%s method=%s argument=%s",
            GetCurrentThreadId(), cls != nullptr ? cls->name : "null",
            method != nullptr ? method->name : "null", array != nullptr ? array->name : "null");
-    RunMain();
+    if (method == &g_stopMethod) {
+        RunStop();
+    } else {
+        RunMain();
+    }
 }
 
 void CallStaticVoidMethod(JNIEnv*, jclass, jmethodID, ...) {
@@ -271,12 +311,29 @@ jobjectArray JNICALL NewObjectArray(JNIEnv*, jsize length, jclass element, jobje
 
 [[maybe_unused]] JNINativeInterface g_table;
 [[maybe_unused]] const JNINativeInterface* g_env = &g_table;
-[[maybe_unused]] int g_vm;
+
+jint JNICALL AttachCurrentThread(JavaVM*, JNIEnv** env, void* args) {
+    Record("call AttachCurrentThread thread=%lu args=%s", GetCurrentThreadId(),
+           args != nullptr ? "set" : "null");
+    *env = const_cast<JNIEnv*>(&g_env);
+    return 0;
+}
+
+jint JNICALL DetachCurrentThread(JavaVM*) {
+    Record("call DetachCurrentThread thread=%lu", GetCurrentThreadId());
+    return 0;
+}
+
+[[maybe_unused]] JNIInvokeInterface g_vmTable;
+[[maybe_unused]] const JNIInvokeInterface* g_vm = &g_vmTable;
 
 [[maybe_unused]] void FillTable() {
+    g_vmTable.AttachCurrentThread = AttachCurrentThread;
+    g_vmTable.DetachCurrentThread = DetachCurrentThread;
     g_table.FindClass = FindClass;
     g_table.ExceptionOccurred = ExceptionOccurred;
     g_table.ExceptionDescribe = ExceptionDescribe;
+    g_table.ExceptionClear = ExceptionClear;
     g_table.GetStaticMethodID = GetStaticMethodID;
     g_table.CallStaticVoidMethod = CallStaticVoidMethod;
     g_table.CallStaticVoidMethodV = CallStaticVoidMethodV;

@@ -5,7 +5,8 @@
 // "jvm.cfg" beside it sets what it does: "refuse" fails the start; "abort" and "exit N"
 // make a thread of its own call that hook while the daemon main runs, as a fatal error
 // or System.exit(N) would. Its daemon main writes through the bridge's native stream.
-// Runtime.exit(N), called on a thread that the bridge attached, calls the exit hook.
+// Runtime.exit(N), called on a thread that the bridge attached, calls the exit hook. Its
+// daemon's stop, on a thread that the host attached without arguments, writes a line.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -39,6 +40,7 @@ _jobject g_streamClass = {"stream class", nullptr, 0};
 _jobject g_array = {"String[0]", nullptr, 0};
 _jobject g_text = {"string", nullptr, 0};
 _jmethodID g_method = {"method"};
+_jmethodID g_stopMethod = {"stop"};
 
 void* g_table[kFunctionTableSlots];
 const void* g_envPointer = g_table;
@@ -164,10 +166,14 @@ jboolean JNICALL ExceptionCheck(JNIEnv*) {
 
 jmethodID JNICALL GetStaticMethodID(JNIEnv*, jclass cls, const char* name, const char* signature) {
     Record("GetStaticMethodID %s %s%s", cls->name, name, signature);
-    return &g_method;
+    return strcmp(name, "stop") == 0 ? &g_stopMethod : &g_method;
 }
 
-void JNICALL CallStaticVoidMethodV(JNIEnv* env, jclass, jmethodID, va_list) {
+void JNICALL CallStaticVoidMethodV(JNIEnv* env, jclass, jmethodID method, va_list) {
+    if (method == &g_stopMethod) {
+        Print("stand-in daemon %s\n", "stop");
+        return;
+    }
     Print("stand-in daemon main %s\n", "running");
     WriteAsJava(env, "Java wrote 100% %s %n to System.err\n");
     EndThroughHookWhenAsked();
@@ -193,8 +199,14 @@ void JNICALL CallVoidMethodA(JNIEnv*, jobject object, jmethodID, const jvalue* a
 }
 
 jint JNICALL AttachCurrentThread(JavaVM*, JNIEnv** env, void* args) {
-    Record("AttachCurrentThread %s", static_cast<JavaVMAttachArgs*>(args)->name);
+    Record("AttachCurrentThread %s",
+           args != nullptr ? static_cast<JavaVMAttachArgs*>(args)->name : "(no arguments)");
     *env = reinterpret_cast<JNIEnv*>(&g_envPointer);
+    return kJniOk;
+}
+
+jint JNICALL DetachCurrentThread(JavaVM*) {
+    Record("DetachCurrentThread");
     return kJniOk;
 }
 
@@ -239,6 +251,7 @@ void FillTable() {
     g_table[kSlotGetMethodID] = reinterpret_cast<void*>(GetMethodID);
     g_table[kSlotCallVoidMethodA] = reinterpret_cast<void*>(CallVoidMethodA);
     g_vmTable[kVmSlotAttachCurrentThread] = reinterpret_cast<void*>(AttachCurrentThread);
+    g_vmTable[kVmSlotDetachCurrentThread] = reinterpret_cast<void*>(DetachCurrentThread);
 }
 
 }  // namespace
