@@ -13,6 +13,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "launcher/settings.h"
 #include "packaging/msi_rules.h"
 #include "trust/verdict.h"
 
@@ -28,6 +29,8 @@ static const char kKeptStartProperty[] = "KeptServiceStart";
 // failures starts again after a day without one.
 static const DWORD kRestartDelayMilliseconds = 60000;
 static const DWORD kFailureCountResetSeconds = 86400;
+static const char kStopTimeoutValue[] = "StopTimeout";       // under kSettingsKey
+static const DWORD kDefaultStopTimeoutMilliseconds = 15000;  // the program's own default
 
 // --- Messages to the installer
 
@@ -491,6 +494,40 @@ static void ApplySettings(MSIHANDLE install, SC_HANDLE service, const AccountPla
     }
 }
 
+// Writes STOP_TIMEOUT where given (else the installed value stays) as StopTimeout, and
+// gives the service the preshutdown time the budget needs: Windows 10 1703 and later
+// give 10 s unless told otherwise.
+static void ApplyStopBudget(MSIHANDLE install, SC_HANDLE service, const char* given) {
+    unsigned long budget = kDefaultStopTimeoutMilliseconds;
+    char text[kRuleMessageBytes];
+    if (ParseStopTimeout(given, &budget)) {
+        HKEY key = nullptr;
+        DWORD value = budget;
+        LONG written = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0,
+                                       KEY_SET_VALUE, nullptr, &key, nullptr);
+        if (written == ERROR_SUCCESS) {
+            written = RegSetValueExA(key, kStopTimeoutValue, 0, REG_DWORD,
+                                     reinterpret_cast<const BYTE*>(&value), sizeof value);
+            RegCloseKey(key);
+        }
+        snprintf(text, sizeof text, "%s: StopTimeout %lu ms %s (error %ld).", kServiceName, budget,
+                 written == ERROR_SUCCESS ? "written" : "not written", written);
+        TellInstaller(install, INSTALLMESSAGE_INFO, text);
+    } else if (given[0] != '\0') {
+        snprintf(text, sizeof text,
+                 "%s: STOP_TIMEOUT \"%s\" is no number of milliseconds: "
+                 "the installed StopTimeout stays.",
+                 kServiceName, given);
+        TellInstaller(install, INSTALLMESSAGE_INFO, text);
+        ReadSettingDword(kStopTimeoutValue, &budget);
+    } else {
+        ReadSettingDword(kStopTimeoutValue, &budget);
+    }
+    SERVICE_PRESHUTDOWN_INFO preshutdown = {PreshutdownMilliseconds(budget)};
+    snprintf(text, sizeof text, "a preshutdown time of %lu ms", preshutdown.dwPreshutdownTimeout);
+    ApplySetting(install, service, SERVICE_CONFIG_PRESHUTDOWN_INFO, &preshutdown, text);
+}
+
 // Sets the start type and, where given, the account (a password stays as it is).
 static UINT ChangeService(MSIHANDLE install, SC_HANDLE service, DWORD startType,
                           const char* account) {
@@ -505,21 +542,23 @@ static UINT ChangeService(MSIHANDLE install, SC_HANDLE service, DWORD startType,
 }
 
 // Deferred, as the installer's system account, after the services are installed and
-// before they are started. CustomActionData: SERVICE_ACCOUNT|SERVICE_START|KeptServiceStart.
+// before they are started. CustomActionData:
+// SERVICE_ACCOUNT|SERVICE_START|KeptServiceStart|STOP_TIMEOUT.
 // Where a maintenance installation kept the service (KeptServiceStart), puts back its
 // account and start type, which Windows Installer may have rewritten from the rows, and
 // leaves its recovery and the rest as they are. Otherwise sets the start type, grants a
 // managed account "Log on as a service" (a failure fails the install: the service could
-// not start), then the recovery and the rest (ApplySettings).
+// not start), then the recovery and the rest (ApplySettings) and the stop's budget
+// (ApplyStopBudget).
 extern "C" UINT __stdcall ConfigureService(MSIHANDLE install) {
     char data[kAccountNameBytes + 32];
     DWORD size = sizeof data;
-    char* fields[3];
+    char* fields[4];
     if (MsiGetPropertyA(install, "CustomActionData", data, &size) != ERROR_SUCCESS ||
-        SplitActionData(data, fields, 3) != 3) {
+        SplitActionData(data, fields, 4) != 4) {
         return FailInstall(install,
                            "The service cannot be configured: the action's data is not "
-                           "SERVICE_ACCOUNT|SERVICE_START|KeptServiceStart.");
+                           "SERVICE_ACCOUNT|SERVICE_START|KeptServiceStart|STOP_TIMEOUT.");
     }
     bool kept = fields[2][0] != '\0';
     char serviceSid[kSidTextBytes];
@@ -559,6 +598,7 @@ extern "C" UINT __stdcall ConfigureService(MSIHANDLE install) {
         result = ChangeService(install, service, startType, nullptr);
         if (result == ERROR_SUCCESS) {
             ApplySettings(install, service, &plan);
+            ApplyStopBudget(install, service, fields[3]);
         }
     }
     if (service != nullptr) {

@@ -369,3 +369,28 @@ int SplitActionData(char* data, char** fields, int most) {
         }
     }
 }
+
+bool ParseStopTimeout(const char* text, unsigned long* milliseconds) {
+    unsigned long long value = 0;
+    if (text[0] == '\0') {
+        return false;
+    }
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9' || value > 0xFFFFFFFFULL / 10) {
+            return false;
+        }
+        value = value * 10 + static_cast<unsigned long long>(*c - '0');
+    }
+    if (value > 0xFFFFFFFFULL) {
+        return false;
+    }
+    *milliseconds = static_cast<unsigned long>(value);
+    return true;
+}
+
+unsigned long PreshutdownMilliseconds(unsigned long stopBudgetMilliseconds) {
+    const unsigned long kLongestBudget = 25000;  // what the program takes at most
+    const unsigned long kTeardown = 5000;
+    return (stopBudgetMilliseconds < kLongestBudget ? stopBudgetMilliseconds : kLongestBudget) +
+           kTeardown;
+}

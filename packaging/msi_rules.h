@@ -138,6 +138,16 @@ struct AccountPlan {
 
 AccountPlan PlanAccount(AccountKind kind);
 
+// --- The daemon's stop
+
+// STOP_TIMEOUT, milliseconds as decimal digits (0 and values above the program's longest
+// budget included, which the program takes as that). False for an empty text (not given:
+// the value installed stays) or one that is not a whole number of at most 32 bits.
+bool ParseStopTimeout(const char* text, unsigned long* milliseconds);
+// The preshutdown time that the service is given for the stop budget: the budget as the
+// program takes it (at most 25000 ms) and 5 s for the teardown after it.
+unsigned long PreshutdownMilliseconds(unsigned long stopBudgetMilliseconds);
+
 // --- The data of a deferred action
 
 // Splits data (CustomActionData) in place at each '|' into at most most fields; returns
