@@ -226,16 +226,4 @@ TEST(SplitActionData, FieldsAtEachBarOrRefused) {
     EXPECT_EQ(-1, SplitActionData(more, fields, 2));
 }
 
-TEST(StopTimeout, DigitsOnlyAndThePreshutdownTimeFollowsTheBudgetTheProgramTakes) {
-    unsigned long budget = 7;
-    EXPECT_TRUE(ParseStopTimeout("0", &budget));
-    EXPECT_EQ(0ul, budget);
-    EXPECT_TRUE(ParseStopTimeout("4294967295", &budget));
-    for (const char* refused : {"", "-1", "15 s", "4294967296", "99999999999"}) {
-        EXPECT_FALSE(ParseStopTimeout(refused, &budget)) << refused;
-    }
-    EXPECT_EQ(20000ul, PreshutdownMilliseconds(15000));
-    EXPECT_EQ(30000ul, PreshutdownMilliseconds(60000));
-}
-
 }  // namespace

@@ -368,7 +368,6 @@ TEST_F(ScmService, DashAInTheServiceCommandLineRunsStandaloneWithoutTheDispatche
 }
 
 // --- The daemon's stop within its budget
-
 struct DaemonStop {
     const char* settings;
     DWORD budget;  // kNoValue: no StopTimeout
@@ -392,7 +391,6 @@ TEST_P(ScmDaemonStop, RunsTheDaemonsStopWithinTheBudget) {
     }
     Install(c.settings);
     StartAndWaitRunning();
-    // main returns first (the stand-in's exception flag is the process's), or counts on.
     ASSERT_TRUE(WaitForFileText(log_, c.pauseFirst ? "Launched" : "<<Server Exiting>>", 10000));
     if (c.pauseFirst) {
         ASSERT_TRUE(WaitForFileText(installation_ + "\\bin\\javai.count", "5", 10000));

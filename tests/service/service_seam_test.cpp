@@ -16,8 +16,7 @@
 
 namespace {
 
-// Stop, pause and continue, shutdown and preshutdown.
-const DWORD kControls = 0x107;
+const DWORD kControls = 0x107;  // stop, pause and continue, shutdown and preshutdown
 
 struct Report {
     DWORD state, win32, specific, checkPoint, waitHint, controls;
