@@ -12,9 +12,14 @@
 #include "javahost/vm_launch.h"
 #include "launcher/entry.h"
 #include "launcher/log.h"
+#include "launcher/log_check.h"
+#include "launcher/system_calls.h"
+#include "trust/check.h"
 
 // Written once by the worker thread; read by nobody else.
 static char g_workingDirectory[kWorkingDirectoryBytes];
+// Set by the service's start before the worker thread exists; read by that thread only.
+static bool g_refuseUnsafeInstallation;
 
 enum {
     kMessageBytes = 2048,  // the working-directory line
@@ -47,6 +52,24 @@ static void EnterWorkingDirectory() {
     bool bareDrive = length == 2 && g_workingDirectory[1] == ':';
     snprintf(target, sizeof target, "%s%s", g_workingDirectory, bareDrive ? "\\" : "");
     (void)_chdir(target);
+}
+
+void RefuseUnsafeInstallation() {
+    g_refuseUnsafeInstallation = true;
+}
+
+// The program's folder and file and what the VM launch loads (AddLaunchPlaces), each
+// with the folders above; one line for each unsafe place. True when all are safe.
+static bool CheckInstallation() {
+    static PlaceList list;  // the worker thread's only, kept off its stack
+    ClearPlaces(&list);
+    char program[kWorkingDirectoryBytes];
+    DWORD length = g_system.GetModuleFileNameA(nullptr, program, sizeof program);
+    if (length > 0 && length < sizeof program) {
+        AddFileAndFolder(&list, program);
+    }
+    AddLaunchPlaces(&list);
+    return CheckPlaces(&list, kServiceName, LogUnsafePlace, nullptr) == 0;
 }
 
 void DaemonClassInternalName(char (&name)[kDaemonClassNameBytes]) {
@@ -118,6 +141,9 @@ unsigned __stdcall DaemonThread(void* parameter) {
     char message[kMessageBytes];
     snprintf(message, sizeof message, "Current directory set to %s\n", g_workingDirectory);
     LogText(message);
+    if (!CheckInstallation() && g_refuseUnsafeInstallation) {
+        return kDaemonUnsafeInstallation;
+    }
 
     int launched = StartJavaVM();
     const VmSession* session = GetVmSession();

@@ -12,9 +12,17 @@ enum : unsigned {
     kDaemonNoMainMethod = 90,      // no static void main(String[])
     kDaemonNoArgumentArray = 100,  // the empty argument array could not be made
     kDaemonMainThrew = 110,        // main ended with an exception pending
+    // A place the service loads from or writes to can be changed by an account that is
+    // not trusted (trust/check.h): the VM was not started, or the log folder refused.
+    kDaemonUnsafeInstallation = 120,
 };
 
 enum { kWorkingDirectoryBytes = 260 };  // terminator included
+
+// The service's start, before the worker exists: an unsafe installation then ends the
+// worker with kDaemonUnsafeInstallation instead of starting the VM. Standalone, the
+// lines that name the places are written and the VM starts all the same.
+void RefuseUnsafeInstallation();
 
 // parameter: the process-wide ArgumentTable, which the thread does not read: its
 // working directory is the program's folder as the loader names it, not argument 0.

@@ -13,6 +13,8 @@
 #include "launcher/log.h"
 #include "launcher/system_calls.h"
 #include "service/service_stop.h"
+#include "trust/check.h"
+#include "vmbridge/settings.h"  // the bridge's settings file, beside the library
 
 // All zero at process start; written and read by the worker thread only.
 static VmSession g_vmSession;
@@ -90,6 +92,77 @@ static HMODULE LoadFromProgramDirectory() {
     int length = snprintf(g_vmSession.libraryPath, kLibraryPathBytes, "%s%s%s", directory,
                           kFirstLibraryDirectory, kLibraryFileName);
     return length >= 0 && length < kLibraryPathBytes ? LoadLibraryAtPath() : nullptr;
+}
+
+static bool IsFile(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// The library the launch will load: the first place when it holds a file, else the
+// second where VRQ_HOME is absolute and it holds one; else the first place, where a
+// library would be planted. False when the program's folder is unknown and no second
+// place serves.
+static bool FindLibraryToLoad(char* library, size_t bytes) {
+    char directory[kLibraryPathBytes];
+    bool first = GetProgramDirectory(directory, sizeof directory);
+    int length = first ? snprintf(library, bytes, "%s%s%s", directory, kFirstLibraryDirectory,
+                                  kLibraryFileName)
+                       : -1;
+    first = length >= 0 && static_cast<size_t>(length) < bytes;
+    if (first && IsFile(library)) {
+        return true;
+    }
+    const char* home = getenv(kHomeVariable);
+    char second[kLibraryPathBytes];
+    if (home != nullptr && IsAbsolutePath(home) &&
+        snprintf(second, sizeof second, "%s%s%s", home, kSecondLibraryDirectory, kLibraryFileName) <
+            static_cast<int>(sizeof second) &&
+        IsFile(second)) {
+        snprintf(library, bytes, "%s", second);
+        return true;
+    }
+    if (first) {
+        snprintf(library, bytes, "%s%s%s", directory, kFirstLibraryDirectory, kLibraryFileName);
+    }
+    return first;
+}
+
+void AddLaunchPlaces(PlaceList* list) {
+    char library[kLibraryPathBytes];
+    if (FindLibraryToLoad(library, sizeof library)) {
+        AddFileAndFolder(list, library);
+        char settings[kLibraryPathBytes];
+        char folder[kLibraryPathBytes];
+        if (DirectoryPart(library, folder, sizeof folder) &&
+            snprintf(settings, sizeof settings, "%s\\%s", folder, kSettingsFileName) <
+                static_cast<int>(sizeof settings)) {
+            AddPlace(list, settings, kPlaceFile);
+        }
+    }
+    char directory[kLibraryPathBytes];
+    if (!GetProgramDirectory(directory, sizeof directory)) {
+        return;
+    }
+    // Each ".\entry" of the fixed class path (ASCII), beside the program.
+    const char16_t* entry = kFixedClassPath;
+    while (*entry != u'\0') {
+        char path[kPlacePathBytes];  // room for the folder and any entry
+        size_t used = static_cast<size_t>(snprintf(path, sizeof path, "%s", directory));
+        if (entry[0] == u'.' && entry[1] == u'\\') {
+            ++entry;  // the separator stays
+        }
+        for (; *entry != u'\0' && *entry != u';'; ++entry) {
+            if (used + 1 < sizeof path) {
+                path[used++] = static_cast<char>(*entry);
+            }
+        }
+        path[used] = '\0';
+        AddFileAndFolder(list, path);
+        if (*entry == u';') {
+            ++entry;
+        }
+    }
 }
 
 static HMODULE LoadVmLibrary() {

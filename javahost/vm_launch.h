@@ -35,6 +35,13 @@ enum {
     kVmCreateFailed = 70,          // JNI_CreateJavaVM returned a negative value
 };
 
+// The places the launch loads from, for the trust check (trust/check.h): the VM library
+// it will load (the program's bin\javai.dll, else the one under VRQ_HOME) with its
+// folder and the bridge's settings file there, and each entry of the fixed class path
+// with its folder. Places that do not exist are passed over by the check.
+struct PlaceList;
+void AddLaunchPlaces(PlaceList* list);
+
 // Loads the library, prepares the start-up record and creates the VM on this thread,
 // tracing every step; returns kVmCreated or the failing step's code.
 int StartJavaVM();

@@ -11,8 +11,6 @@
 #include "launcher/log_path.h"
 #include "launcher/system_calls.h"
 
-const char kServiceName[] = "Quenlor Tessaly";
-
 enum {
     kFullPathBytes = 260,  // a full path (argument 0, the program), terminator included
     kUsageBytes = 256      // formatted usage text, terminator included

@@ -5,10 +5,7 @@
 #include <windows.h>
 
 #include "launcher/cmdline.h"
-
-// The service's name: dispatch table, handler registration, and the standalone
-// window's class and title.
-extern const char kServiceName[];
+#include "launcher/settings.h"  // kServiceName
 
 // Set only by the options, on the first thread before any other thread exists.
 struct LaunchOptions {

@@ -92,6 +92,10 @@ void ReadLogRotationSettings() {
     SetLogRotation(fileBytes, filesKept);
 }
 
+const char* GetLogFilePath() {
+    return g_logSettings.logFilePath;
+}
+
 bool TryLockLogSink() {
     return TryEnterCriticalSection(&g_sinkLock) != 0;
 }

@@ -20,6 +20,8 @@ void SetLogRotation(DWORD fileBytes, DWORD filesKept);
 // LogFilesKept (default 9, at least 1, at most 999) of the program's settings key; once,
 // before any other thread exists.
 void ReadLogRotationSettings();
+// The log file path as set, for the trust check of its folder; null: none.
+const char* GetLogFilePath();
 
 // --- Writing
 // Console first, then the file: opened (created when missing, shared for reading,

@@ -3,6 +3,7 @@
 
 #include "launcher/entry.h"
 #include "launcher/log.h"
+#include "launcher/log_check.h"
 #include "launcher/mode_selection.h"
 #include "launcher/system_calls.h"
 
@@ -15,6 +16,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         // argument; they are never silently dropped.
         ShowUsageAndExit(parsed.arguments[0]);
     }
+    CheckLogFolder();  // before the first piece reaches the log file
     CopyArguments(&parsed);
     ReadLogRotationSettings();
     FindOptionalCalls();  // before any other thread exists

@@ -5,6 +5,7 @@
 
 #include "launcher/entry.h"
 #include "launcher/log.h"
+#include "launcher/log_check.h"
 #include "launcher/standalone.h"
 #include "launcher/system_calls.h"
 #include "service/service_control.h"
@@ -33,6 +34,8 @@ int RunSelectedMode(HINSTANCE instance) {
             return 0;
         }
     }
+    // No service thread exists: the dispatcher returned at once, or was never called.
+    WriteLogFolderRefusal();
     // Without a daemon there is nothing to host: the process ends at once.
     int exitCode = 0;
     if (StartStandaloneWorker()) {

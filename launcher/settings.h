@@ -7,6 +7,10 @@
 // 64-bit Windows), as every 32-bit program does by default.
 static const char kSettingsKey[] = "Software\\Quenlor\\Tessaly";
 
+// The service's name: dispatch table, handler registration, the standalone window's
+// class and title, and the service SID (NT SERVICE\<name>) that the trust check trusts.
+static const char kServiceName[] = "Quenlor Tessaly";
+
 // The REG_DWORD `name` of the settings key into *value. False, *value unchanged, when the
 // key or the value is missing or the value is not a REG_DWORD.
 bool ReadSettingDword(const char* name, unsigned long* value);

@@ -65,6 +65,7 @@ bool StartWorkerThread() {
 }
 
 int InitService() {
+    RefuseUnsafeInstallation();  // before the worker exists
     if (!StartWorkerThread()) {
         LogText("InitService failed\n");
         return kInitServiceFailed;

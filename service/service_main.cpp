@@ -6,7 +6,9 @@
 #include <stdio.h>
 
 #include "launcher/entry.h"
+#include "javahost/daemon.h"
 #include "launcher/log.h"
+#include "launcher/log_check.h"
 #include "launcher/system_calls.h"
 #include "service/service_control.h"
 #include "service/service_stop.h"
@@ -69,6 +71,11 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
     if (state->statusHandle == nullptr) {
         LogText("ServiceMain: RegisterServiceCtrlHandler failed\n");
         return LeaveFailedStart();
+    }
+    if (LogFolderRefused()) {
+        // Nothing reached the log file: "tessaly.exe -a -d" with the same options shows
+        // why on the console.
+        return LeaveFailedDaemon(kDaemonUnsafeInstallation);
     }
     if (!ReportStartPending(1, kFirstWaitHintMilliseconds)) {
         LogText(kReportRefused);

@@ -122,6 +122,20 @@ TEST_F(Standalone, DaemonThatCannotStartEndsTheProcessWithItsCode) {
     EXPECT_EQ(text.substr(text.size() - end.size()), end) << text;
 }
 
+// Standalone, an unsafe place is named and the daemon starts all the same.
+TEST_F(Standalone, UnsafeLibraryIsNamedAndTheDaemonStartsAllTheSame) {
+    ASSERT_TRUE(OpenToEveryone(installation_ + "\\bin\\javai.dll"));
+    HWND window = Start("-a");
+    ASSERT_NE(window, nullptr);
+    std::string log = ReadWholeFile(log_);
+    std::string line = "Unsafe installation: " + installation_ +
+                       "\\bin\\javai.dll can be changed by Everyone\r\nStarting JVM\r\n";
+    EXPECT_NE(log.find(line), std::string::npos) << log;
+    EXPECT_NE(log.find("Launched Java 1.1 VM in library "), std::string::npos) << log;
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForEnd(), 0);
+}
+
 TEST_F(Standalone, MainThatThrowsKeepsTheWindowUntilItIsClosed) {
     ConfigureStandIn(installation_, "main=throw\n");
     HWND window = Start("-a", "Exception thrown!");

@@ -187,6 +187,7 @@ struct FailedStart {
     const char* library;
     const char* settings;
     DWORD code;
+    const char* openToEveryone = nullptr;  // a place that anybody may change, or none
 };
 
 class ScmFailedStart : public ScmService, public ::testing::WithParamInterface<FailedStart> {};
@@ -194,6 +195,9 @@ class ScmFailedStart : public ScmService, public ::testing::WithParamInterface<F
 TEST_P(ScmFailedStart, EndsStoppedWithTheDaemonsCodeAndTheProcessGone) {
     const FailedStart& c = GetParam();
     Install(c.settings, c.library);
+    if (c.openToEveryone != nullptr) {
+        ASSERT_TRUE(OpenToEveryone(installation_ + "\\" + c.openToEveryone));
+    }
     ASSERT_TRUE(StartServiceA(controller_.service, 0, nullptr)) << GetLastError();
     DWORD processId = Query(controller_).dwProcessId;  // 0 when it has stopped already
     process_ = processId != 0
@@ -220,6 +224,14 @@ TEST_P(ScmFailedStart, EndsStoppedWithTheDaemonsCodeAndTheProcessGone) {
     ASSERT_GE(log.size(), end.size()) << log;
     EXPECT_EQ(log.substr(log.size() - end.size()), end) << log;
     EXPECT_EQ(log.find("<<StopService called>>"), std::string::npos);
+    if (c.openToEveryone != nullptr) {
+        std::string line = "Unsafe installation: " + installation_ + "\\" + c.openToEveryone +
+                           " can be changed by Everyone\r\n";
+        EXPECT_NE(log.find("Current directory set to " + installation_ + "\r\n" + line),
+                  std::string::npos)
+            << log;
+        EXPECT_EQ(log.find("Starting JVM"), std::string::npos);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -227,7 +239,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(FailedStart{"NoLibrary", "", "", 10},
                       FailedStart{"NoCreateExport", "javai-no-create.dll", "", 60},
                       FailedStart{"NoDaemonClass", "javai.dll", "class_missing=1\n", 80},
-                      FailedStart{"NoMain", "javai.dll", "main_missing=1\n", 90}),
+                      FailedStart{"NoMain", "javai.dll", "main_missing=1\n", 90},
+                      FailedStart{"UnsafeLibrary", "javai.dll", "", 120, "bin\\javai.dll"}),
     [](const ::testing::TestParamInfo<FailedStart>& info) { return std::string(info.param.name); });
 
 // Threads that main started before it threw may be serving: the service runs on.
@@ -255,6 +268,28 @@ TEST_F(ScmService, RelativeLogPathKeepsTheWholeRunInOneFileBesideTheProgram) {
     GetSystemDirectoryA(system, sizeof system);
     EXPECT_FALSE(FileExists(std::string(system) + "\\" + name));
     StopAndCheckEnd();
+}
+
+// The log folder is judged before anything is written: nothing reaches a folder that
+// anybody may change, and the service stops at once with the code of an unsafe place.
+TEST_F(ScmService, UnsafeLogFolderGetsNoLogAndStopsTheService) {
+    installation_ = MakeInstallation("scm-unsafe-log");
+    ConfigureStandIn(installation_, "main=return\n");
+    CreateDirectoryA((installation_ + "\\logs").c_str(), nullptr);
+    ASSERT_TRUE(OpenToEveryone(installation_ + "\\logs"));
+    log_ = installation_ + "\\logs\\trace.log";
+    Create("-l \"" + log_ + "\"");
+    // Stopped before it ever ran: Wine's manager answers the start with 1053.
+    StartServiceA(controller_.service, 0, nullptr);
+    ASSERT_TRUE(WaitForState(controller_, SERVICE_STOPPED, 15000));
+    SERVICE_STATUS_PROCESS status = Query(controller_);
+    EXPECT_EQ(status.dwWin32ExitCode, DWORD{ERROR_SERVICE_SPECIFIC_ERROR});
+    EXPECT_EQ(status.dwServiceSpecificExitCode, 120u);
+    for (int i = 0; i < 500 && FindProcessByName("tessaly.exe") != 0; ++i) {
+        Sleep(20);  // until the process has ended: then nothing more can be written
+    }
+    EXPECT_EQ(FindProcessByName("tessaly.exe"), 0u);
+    EXPECT_FALSE(FileExists(log_));
 }
 
 // Under the manager nobody sees a console or can press a key: a wrong option ends the

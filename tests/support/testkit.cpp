@@ -3,6 +3,7 @@
 
 #include "launcher/settings.h"
 
+#include <aclapi.h>
 #include <sddl.h>
 #include <stdio.h>
 
@@ -397,4 +398,20 @@ StandaloneRun RunStandaloneUntil(const std::string& commandLine, const std::stri
         run.log = ReadWholeFile(logPath);
     }
     return run;
+}
+
+bool OpenToEveryone(const std::string& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
+            "D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;WD)", SDDL_REVISION_1, &descriptor, nullptr) ||
+        !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
+        return false;
+    }
+    DWORD set = SetNamedSecurityInfoA(const_cast<char*>(path.c_str()), SE_FILE_OBJECT,
+                                      DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr);
+    LocalFree(descriptor);
+    return set == ERROR_SUCCESS;
 }

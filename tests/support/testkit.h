@@ -82,6 +82,11 @@ bool WaitForFileText(const std::string& path, const std::string& text, DWORD tim
 // A REG_DWORD of the program's settings key (this program's view); 0 deletes the value.
 void SetSettingDword(const char* name, DWORD value);
 
+// Gives Everyone full access to the file or folder at path (under Wine: its Unix mode
+// becomes writable by others, which Wine reads back as Everyone's 0x1301ff, as after
+// chmod o+w). False when the access list cannot be set.
+bool OpenToEveryone(const std::string& path);
+
 // Registry value of the VM launch, in the view of this program's bitness.
 void SetHeapValue(DWORD type, const void* data, DWORD bytes);
 void DeleteHeapKey();
