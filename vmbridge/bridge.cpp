@@ -105,9 +105,47 @@ static bool FitsProcess(const char* path, const char* source, bool onlyPlace) {
     return false;
 }
 
-// A library of the search: there, and of this process's processor.
+// The places of the home that holds library ("home\\bin\\server\\jvm.dll"): the library
+// and its folder, home\\bin, the home, its lib with modules, and its conf; each with the
+// folders above. When an account that is not trusted may change one, says so for
+// source, and whether the search goes on.
+static bool HomeTrusted(const char* library, const char* source, bool onlyPlace) {
+    char bin[kVmPathBytes];
+    char home[kVmPathBytes];
+    char lib[kVmPathBytes];
+    char modules[kVmPathBytes];
+    char conf[kVmPathBytes];
+    TrustedPlace places[6] = {{library, kPlaceFile, true}};
+    int count = 1;
+    if (RuntimeDirectory(library, bin, sizeof bin)) {
+        places[count++] = {bin, kPlaceFolder, false};
+    }
+    if (JavaHomeOfLibrary(library, home, sizeof home) &&
+        snprintf(lib, sizeof lib, "%s%slib", home, kDirectorySeparator) < int{sizeof lib} &&
+        snprintf(modules, sizeof modules, "%s%smodules", lib, kDirectorySeparator) <
+            int{sizeof modules} &&
+        snprintf(conf, sizeof conf, "%s%sconf", home, kDirectorySeparator) < int{sizeof conf}) {
+        places[count++] = {home, kPlaceFolder, false};
+        places[count++] = {lib, kPlaceFolder, false};
+        places[count++] = {modules, kPlaceFile, false};
+        places[count++] = {conf, kPlaceFolder, false};
+    }
+    char reason[kNoteBytes];
+    if (PlacesTrusted(places, count, reason, sizeof reason)) {
+        return true;
+    }
+    char text[2 * kNoteBytes];
+    snprintf(text, sizeof text, "%s: %s is a Java VM that is not safe to load, as %s: %s\n", source,
+             library, reason, onlyPlace ? "it cannot be used" : "skipped, the search goes on");
+    Trace(text);
+    return false;
+}
+
+// A library of the search: there, of this process's processor, and in a home that only
+// trusted accounts may change.
 static bool AcceptFound(const char* library, const char* source) {
-    return IsFile(library) && FitsProcess(library, source, false);
+    return IsFile(library) && FitsProcess(library, source, false) &&
+           HomeTrusted(library, source, false);
 }
 
 // The first VM library within home; false after naming what was tried. A home holds
@@ -116,7 +154,8 @@ static bool FindInHome(const char* home, const char* source, bool onlyPlace, cha
                        size_t bytes) {
     for (int i = 0; HomeLibraryCandidate(home, i, library, bytes); ++i) {
         if (IsFile(library)) {
-            return FitsProcess(library, source, onlyPlace);
+            return FitsProcess(library, source, onlyPlace) &&
+                   HomeTrusted(library, source, onlyPlace);
         }
     }
     TraceFormat("%s names %s, which holds no Java VM library (a server or client VM)\n", source,
@@ -151,7 +190,7 @@ static bool FindNamedVm(const char* named, const char* directory, const char* so
         return false;
     }
     strcpy(library, place);
-    return FitsProcess(library, source, true);
+    return FitsProcess(library, source, true) && HomeTrusted(library, source, true);
 }
 
 // The VM library to load, in the order: settings file, registry value, JAVA_HOME, the
@@ -202,8 +241,8 @@ BRIDGE_EXPORT jint JNICALL JNI_GetDefaultJavaVMInitArgs(void* argument) {
 
 // The one place where the folder of the class-data archive is judged. The VM maps and
 // runs what the archive holds, so an archive that a standard user may write is code of
-// that user's in the service: the verdict on the places the bridge loads from belongs
-// here. Today only the folder's existence is checked.
+// that user's in the service: the folder, and the archive where it exists, must be
+// changed by none but the trusted accounts.
 static bool ArchiveFolderAccepted(const char* archive, const char* source) {
     char folder[kVmPathBytes];
     snprintf(folder, sizeof folder, "%s", archive);
@@ -217,6 +256,56 @@ static bool ArchiveFolderAccepted(const char* archive, const char* source) {
     if (last == nullptr || !IsDirectory(folder)) {
         TraceFormat("%s names %s, whose folder does not exist: not used\n", source, archive);
         return false;
+    }
+    TrustedPlace places[] = {{folder, kPlaceFolder, false}, {archive, kPlaceFile, false}};
+    char reason[kNoteBytes];
+    if (!PlacesTrusted(places, 2, reason, sizeof reason)) {
+        char text[2 * kNoteBytes];
+        snprintf(text, sizeof text, "%s names %s, which is not safe to load, as %s: not used\n",
+                 source, archive, reason);
+        Trace(text);
+        return false;
+    }
+    return true;
+}
+
+// The entries that CLASSPATH adds to the class path (JNI_GetDefaultJavaVMInitArgs), each
+// that exists: a folder ("dir" or "dir\\*") as a folder, an archive with its folder. False
+// after naming the first one that an account not trusted may change: the VM would run
+// that account's classes.
+static bool ClassPathTrusted() {
+    const char* classPath = getenv("CLASSPATH");
+    static char entries[kSettingsFileBytes];  // the worker thread's only
+    snprintf(entries, sizeof entries, "%s", classPath != nullptr ? classPath : "");
+    for (char* entry = entries; *entry != '\0';) {
+        char* end = strchr(entry, kPathSeparator);
+        if (end != nullptr) {
+            *end = '\0';
+        }
+        size_t length = strlen(entry);
+        bool wildcard = length > 0 && entry[length - 1] == '*';
+        if (wildcard) {
+            entry[length - 1] = '\0';  // "lib\\*": the archives of lib
+        }
+        char full[kVmPathBytes];
+        if (entry[0] != '\0' && FullPath(entry, full, sizeof full) &&
+            (IsFile(full) || IsDirectory(full))) {
+            TrustedPlace place = {full, IsFile(full) ? kPlaceFile : kPlaceFolder, IsFile(full)};
+            char reason[kNoteBytes];
+            if (!PlacesTrusted(&place, 1, reason, sizeof reason)) {
+                char text[2 * kNoteBytes];
+                snprintf(text, sizeof text,
+                         "CLASSPATH names %s, which is not safe to load, as %s: the Java VM is "
+                         "not started\n",
+                         full, reason);
+                Trace(text);
+                return false;
+            }
+        }
+        if (end == nullptr) {
+            break;
+        }
+        entry = end + 1;
     }
     return true;
 }
@@ -285,7 +374,7 @@ BRIDGE_EXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, JNIEnv** env, void* arg
     char settingsDirectory[kVmPathBytes];
     ReadSettings(&settings, settingsDirectory, sizeof settingsDirectory);
     char library[kVmPathBytes];
-    if (!FindVm(&settings, settingsDirectory, library, sizeof library)) {
+    if (!FindVm(&settings, settingsDirectory, library, sizeof library) || !ClassPathTrusted()) {
         return kJniError;
     }
     TraceFormat("starting the Java VM in %s\n", library);

@@ -9,7 +9,7 @@
 
 #ifdef _WIN32
 static const char kSlash = '\\';
-static const char kSlashText[] = "\\";
+const char kDirectorySeparator[] = "\\";
 static const char* const kHomePlaces[] = {
     "\\bin\\server\\jvm.dll",
     "\\bin\\client\\jvm.dll",
@@ -18,7 +18,7 @@ static const char* const kHomePlaces[] = {
 };
 #else
 static const char kSlash = '/';
-static const char kSlashText[] = "/";
+const char kDirectorySeparator[] = "/";
 #if defined(__x86_64__)
 #define VMBRIDGE_ARCH "amd64"
 #elif defined(__aarch64__)
@@ -83,6 +83,19 @@ bool RuntimeDirectory(const char* libraryPath, char* directory, size_t directory
     }
     memcpy(directory, libraryPath, length);
     directory[length] = '\0';
+    return true;
+}
+
+bool JavaHomeOfLibrary(const char* libraryPath, char* home, size_t homeBytes) {
+    size_t length = strlen(libraryPath);
+    for (int level = 0; level < 3; ++level) {
+        length = ParentLength(libraryPath, length);
+    }
+    if (length == 0 || length >= homeBytes) {
+        return false;
+    }
+    memcpy(home, libraryPath, length);
+    home[length] = '\0';
     return true;
 }
 
@@ -156,7 +169,7 @@ bool ResolvePath(const char* directory, const char* path, char* resolved, size_t
         written = snprintf(resolved, resolvedBytes, "%s", path);
     } else {
         char last = directory[length - 1];
-        const char* separator = last == '/' || last == '\\' ? "" : kSlashText;
+        const char* separator = last == '/' || last == '\\' ? "" : kDirectorySeparator;
         written = snprintf(resolved, resolvedBytes, "%s%s%s", directory, separator, path);
     }
     return written >= 0 && static_cast<size_t>(written) < resolvedBytes;

@@ -20,6 +20,13 @@ bool NamesVmLibrary(const char* value);
 // library ("home\bin" for "home\bin\server\jvm.dll"). False when there is none.
 bool RuntimeDirectory(const char* libraryPath, char* directory, size_t directoryBytes);
 
+// The Java home of a VM library: three levels above it ("home" for
+// "home\\bin\\server\\jvm.dll"). False when there is none.
+bool JavaHomeOfLibrary(const char* libraryPath, char* home, size_t homeBytes);
+
+// The separator of directories of this system, as text.
+extern const char kDirectorySeparator[];
+
 // Orders version names by their numbers ("1.8.0_392" < "17.0.2" < "21"): negative,
 // zero or positive as a is lower, the same or higher than b.
 int CompareVersions(const char* a, const char* b);

@@ -6,6 +6,7 @@
 
 #include <stddef.h>
 
+#include "trust/verdict.h"
 #include "vmbridge/jni12.h"
 #include "vmbridge/settings.h"
 
@@ -58,6 +59,20 @@ typedef bool (*AcceptFunction)(const char* libraryPath, const char* source);
 // keys); elsewhere the "java" program on PATH. False when none holds a VM library that
 // accept takes, after a note for a VM found of the wrong bitness only.
 bool FindInstalledVm(char* libraryPath, size_t pathBytes, AcceptFunction accept, NoteFunction note);
+
+// A place the bridge loads from, a full path; withFolder: the folder that holds it is
+// judged as a kPlaceFolder too.
+struct TrustedPlace {
+    const char* path;
+    PlaceKind kind;
+    bool withFolder;
+};
+// Whether no account beyond the trusted ones (trust/verdict.h; the service's SID among
+// them) may change any of the places or a folder above one; places that do not exist
+// are passed over. False after writing into reason the first unsafe place and why ("C:\jdk\bin
+// can be changed by Everyone"). Windows only: natively the answer is always true, as
+// the native build makes no such check.
+bool PlacesTrusted(const TrustedPlace* places, int count, char* reason, size_t reasonBytes);
 
 // Names of the process's ANSI character set, as Java may call it, comma-separated.
 void AnsiCharsetNames(char* names, size_t namesBytes);

@@ -234,3 +234,10 @@ void EndProcessNow(int code) {
 void AbortProcessNow() {
     abort();
 }
+
+bool PlacesTrusted(const TrustedPlace*, int, char* reason, size_t reasonBytes) {
+    if (reasonBytes > 0) {
+        reason[0] = '\0';
+    }
+    return true;  // no access lists judged here: see platform.h
+}

@@ -10,6 +10,7 @@
 #include <string.h>
 
 #include "launcher/settings.h"
+#include "trust/check.h"
 #include "vmbridge/locate.h"
 
 enum {
@@ -316,6 +317,34 @@ bool ReadRegistryVm(char* value, size_t valueBytes, NoteFunction note) {
         return false;
     }
     return value[0] != '\0';
+}
+
+// The first unsafe place, for the caller's trace.
+struct FirstReason {
+    char* reason;
+    size_t bytes;
+};
+
+static void KeepFirstReason(const char* path, const char* why, void* context) {
+    FirstReason* first = static_cast<FirstReason*>(context);
+    if (first->reason[0] == '\0') {
+        snprintf(first->reason, first->bytes, "%s %s", path, why);
+    }
+}
+
+bool PlacesTrusted(const TrustedPlace* places, int count, char* reason, size_t reasonBytes) {
+    static PlaceList list;  // the worker thread's only, kept off its stack
+    ClearPlaces(&list);
+    for (int i = 0; i < count; ++i) {
+        if (places[i].withFolder) {
+            AddFileAndFolder(&list, places[i].path);
+        } else {
+            AddPlace(&list, places[i].path, places[i].kind);
+        }
+    }
+    reason[0] = '\0';
+    FirstReason first = {reason, reasonBytes};
+    return CheckPlaces(&list, kServiceName, KeepFirstReason, &first) == 0;
 }
 
 bool Utf8ToAnsi(char* text, size_t* length, size_t capacity) {

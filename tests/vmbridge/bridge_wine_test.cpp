@@ -370,6 +370,29 @@ TEST_F(Bridge, AVmOfTheOtherBitnessIsSkippedOrRefusedWithItsReason) {
     }
 }
 
+// A VM home that an account not trusted may change would run that account's code:
+// found, it is skipped with its reason; named by the settings, it is an error.
+TEST_F(Bridge, AVmHomeThatAnybodyMayChangeIsSkippedOrRefusedWithItsReason) {
+    for (bool named : {false, true}) {
+        std::string dir = MakeBridgeInstallation("", named ? "-named" : "-found");
+        std::string open = MakeHome(dir, "jdk-open", {"bin\\server"});
+        std::string good = MakeHome(dir, "jdk17", {"bin\\server"});
+        ASSERT_TRUE(OpenToEveryone(open + "\\bin"));
+        SetText(0, "JavaSoft\\JDK\\17", "JavaHome", good);
+        if (named) {
+            WriteWholeFile(dir + "\\bin\\vmbridge.cfg", "vm=" + open + "\n");
+        }
+        ChildRun run = Probe(dir, {"JAVA_HOME=" + open});
+        std::string line = std::string(named ? "vm= of vmbridge.cfg" : "JAVA_HOME") + ": " + open +
+                           "\\bin\\server\\jvm.dll is a Java VM that is not safe to load, as " +
+                           open + "\\bin can be changed by Everyone: " +
+                           (named ? "it cannot be used\r\n" : "skipped, the search goes on\r\n");
+        EXPECT_TRUE(Has(run.output, line)) << run.output;
+        EXPECT_TRUE(Has(run.output, named ? "result -1" : "result 0")) << run.output;
+        EXPECT_EQ(!named, FileExists(good + "\\bin\\server\\jvm.rec"));
+    }
+}
+
 // text in UTF-16 with its byte-order mark, as PowerShell 5 writes it (the big-endian
 // mark is the pure tests').
 std::string Utf16(const std::string& text) {
