@@ -12,8 +12,9 @@
 #include "launcher/log_path.h"
 #include "launcher/settings.h"
 
-// Written only while the options and the settings are read, before any other thread
-// exists; read-only afterwards, so every thread may read it without a lock.
+// Written only on the first thread before any other thread exists (the options, the
+// settings, the log folder's check in launcher/log_check.cpp); read-only afterwards, so
+// every thread may read it without a lock.
 struct LogSettings {
     int consoleFlag;          // 1 once the debug console was opened
     HANDLE consoleOutput;     // GetStdHandle(STD_OUTPUT_HANDLE) of that console
