@@ -2,9 +2,9 @@
 #include "launcher/log_check.h"
 
 #include <stdio.h>
-#include <string.h>
 
 #include "launcher/log.h"
+#include "launcher/log_path.h"
 #include "launcher/settings.h"
 #include "trust/check.h"
 
@@ -16,12 +16,6 @@ static bool g_logFolderRefused;
 
 enum { kUnsafeLineBytes = kPlacePathBytes + 2048 };  // one line, terminator included
 
-// Devices and pipes ("NUL", "\\.\pipe\x") have no folder of a file system to judge.
-static bool IsOnDisk(const char* path) {
-    return strncmp(path, "\\\\.\\", 4) != 0 &&
-           (strchr(path, '\\') != nullptr || strchr(path, '/') != nullptr);
-}
-
 // Judges the log's places; writes a line for each unsafe one when write is set.
 static int JudgeLogPlaces(const char* path, UnsafePlaceFunction write) {
     static PlaceList list;  // the first thread's only, kept off its stack
@@ -32,7 +26,7 @@ static int JudgeLogPlaces(const char* path, UnsafePlaceFunction write) {
 
 void CheckLogFolder() {
     const char* path = GetLogFilePath();
-    if (path == nullptr || !IsOnDisk(path) || JudgeLogPlaces(path, nullptr) == 0) {
+    if (path == nullptr || !IsDiskLogPath(path) || JudgeLogPlaces(path, nullptr) == 0) {
         return;
     }
     g_refusedLogPath = path;
