@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "launcher/log.h"
+#include "launcher/log_check.h"
 #include "launcher/log_path.h"
 #include "launcher/system_calls.h"
 
@@ -153,6 +154,7 @@ bool UsageCanBeAnswered() {
 }
 
 void ShowUsageAndExit(const char* programPath) {
+    CheckLogFolder();  // the usage text reaches no log file that others may change
     FindWindowStationCalls();
     bool answerable = UsageCanBeAnswered();
     if (answerable) {
