@@ -9,6 +9,7 @@
 
 #include "bench/bench_support.h"
 #include "launcher/log.h"
+#include "launcher/log_path.h"
 
 const int kSinkThreads[kThreadCounts] = {1, 4, 16};
 
@@ -99,8 +100,7 @@ static std::string ReadRotatedFiles(const std::string& path) {
     std::string all;
     for (int n = kRotatedFilesKept; n >= 1; --n) {
         char older[MAX_PATH];
-        snprintf(older, sizeof older, "%.*s.%d.log", static_cast<int>(path.size() - 4),
-                 path.c_str(), n);
+        RotatedLogPath(path.c_str(), static_cast<unsigned>(n), older, sizeof older);
         std::string text;
         ReadWholeFile(older, &text);
         all += text;

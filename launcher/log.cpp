@@ -11,6 +11,7 @@
 
 #include "launcher/log_path.h"
 #include "launcher/settings.h"
+#include "trust/verdict.h"
 
 // Written only on the first thread before any other thread exists (the options, the
 // settings, the log folder's check in launcher/log_check.cpp); read-only afterwards, so
@@ -146,11 +147,11 @@ static bool HasFinalPathOfLog(HANDLE file) {
         expectedLength >= sizeof expected) {
         return false;
     }
-    if (IsSameLogPath(finalPath, expected)) {
+    if (IsFinalPathOf(expected, finalPath)) {
         return true;
     }
     DWORD longLength = GetLongPathNameA(expected, expected, sizeof expected);
-    return longLength != 0 && longLength < sizeof expected && IsSameLogPath(finalPath, expected);
+    return longLength != 0 && longLength < sizeof expected && IsFinalPathOf(expected, finalPath);
 }
 
 // Whether the file opened for the disk log is the file its path names itself, and not

@@ -42,8 +42,3 @@ bool IsDiskLogPath(const char* path);
 // of the file's name is no extension. False, leaving rotated empty, when it would not
 // fit into capacity bytes with its terminator.
 bool RotatedLogPath(const char* path, unsigned number, char* rotated, size_t capacity);
-
-// True when finalPath (as the system names an open file's final path, with or without
-// the "\\?\" or "\\?\UNC\" prefix) names the same place as expected (a full path), in
-// any case of the ASCII letters.
-bool IsSameLogPath(const char* finalPath, const char* expected);

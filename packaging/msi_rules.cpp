@@ -203,25 +203,6 @@ void DescribeLockRefusal(LockRefusal refusal, const char* path, const char* owne
     }
 }
 
-bool IsFinalPathOf(const char* path, const char* finalPath) {
-    static const char kUncPrefix[] = "\\\\?\\UNC\\";
-    static const char kLocalPrefix[] = "\\\\?\\";
-    const char* rest = finalPath;
-    const char* expected = path;
-    if (SameText(finalPath, kUncPrefix, sizeof kUncPrefix - 1)) {
-        rest = finalPath + sizeof kUncPrefix - 1;
-        if (path[0] != '\\' || path[1] != '\\') {
-            return false;
-        }
-        expected = path + 2;
-    } else if (strncmp(finalPath, kLocalPrefix, sizeof kLocalPrefix - 1) == 0) {
-        rest = finalPath + sizeof kLocalPrefix - 1;
-    }
-    size_t a = TrimmedLength(expected, 3);
-    size_t b = TrimmedLength(rest, 3);
-    return a == b && SameText(expected, rest, a);
-}
-
 namespace {
 
 const char kVirtualDomain[] = "NT SERVICE\\";

@@ -80,10 +80,6 @@ LockRefusal JudgeLockPlace(const PlaceFacts* facts, bool entry, const LockTrust*
 void DescribeLockRefusal(LockRefusal refusal, const char* path, const char* ownerSid, char* text,
                          size_t bytes);
 
-// True when finalPath (as GetFinalPathNameByHandle writes it, "\\?\C:\..." or
-// "\\?\UNC\server\share\...") names path, ignoring the case of ASCII letters.
-bool IsFinalPathOf(const char* path, const char* finalPath);
-
 // --- The service's account
 
 enum {

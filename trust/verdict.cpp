@@ -443,3 +443,54 @@ bool ComputeServiceSid(const char* serviceName, char* sid, size_t bytes) {
                            parts[3], parts[4]);
     return written > 0 && static_cast<size_t>(written) < bytes;
 }
+
+namespace {
+
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// path without the system's literal prefix; "\\?\UNC\server\share" is "\\server\share",
+// which *share tells.
+const char* WithoutLiteralPrefix(const char* path, bool* share) {
+    *share = false;
+    if (strncmp(path, "\\\\?\\", 4) != 0) {
+        return path;
+    }
+    path += 4;
+    *share = LowerAscii(path[0]) == 'u' && LowerAscii(path[1]) == 'n' &&
+             LowerAscii(path[2]) == 'c' && path[3] == '\\';
+    return *share ? path + 4 : path;
+}
+
+// The length of path without one trailing backslash, where that is not a root's ("C:\").
+size_t WithoutTrailingSeparator(const char* path) {
+    size_t length = strlen(path);
+    return length > 3 && path[length - 1] == '\\' ? length - 1 : length;
+}
+
+}  // namespace
+
+bool IsFinalPathOf(const char* path, const char* finalPath) {
+    bool pathShare = false;
+    bool finalShare = false;
+    const char* expected = WithoutLiteralPrefix(path, &pathShare);
+    const char* rest = WithoutLiteralPrefix(finalPath, &finalShare);
+    if (pathShare != finalShare) {  // "\\server\share" against "\\?\UNC\server\share"
+        const char** plain = pathShare ? &rest : &expected;
+        if ((*plain)[0] != '\\' || (*plain)[1] != '\\') {
+            return false;
+        }
+        *plain += 2;
+    }
+    size_t length = WithoutTrailingSeparator(expected);
+    if (length != WithoutTrailingSeparator(rest)) {
+        return false;
+    }
+    for (size_t i = 0; i < length; ++i) {
+        if (LowerAscii(expected[i]) != LowerAscii(rest[i])) {
+            return false;
+        }
+    }
+    return true;
+}

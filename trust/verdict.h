@@ -64,3 +64,10 @@ void JudgeSecurityDescriptor(const char* sddl, PlaceKind kind, const TrustedSelf
 inline bool IsSafe(const TrustVerdict* verdict) {
     return !verdict->unreadable && verdict->count == 0;
 }
+
+// True when finalPath (as GetFinalPathNameByHandle writes it, "\\?\C:\..." or
+// "\\?\UNC\server\share\...") names path (a full path, with or without that prefix),
+// ignoring the case of ASCII letters and one trailing backslash: a place opened by its
+// name is the place itself, reached through no link. Calls nothing of the C runtime but
+// strlen, for the log sink.
+bool IsFinalPathOf(const char* path, const char* finalPath);
