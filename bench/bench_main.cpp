@@ -144,7 +144,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     DetachStandardError();
-    std::string scratch = BenchDirectory() + "bench-run\\";
+    // In the system's temporary folder, not beside the bench: the program refuses to run
+    // from or log to a folder that others may change, and the build may lie in one (a
+    // clone under /tmp, which Wine reads as writable by everyone).
+    char temp[MAX_PATH];
+    DWORD tempLength = GetTempPathA(sizeof temp, temp);
+    std::string scratch =
+        (tempLength > 0 && tempLength < sizeof temp ? std::string(temp) : BenchDirectory()) +
+        (sizeof(void*) == 8 ? "tessaly-bench-x86_64\\" : "tessaly-bench-i686\\");
     CreateDirectoryA(scratch.c_str(), nullptr);
 
     ServiceResults services = {};
